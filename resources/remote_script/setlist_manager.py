@@ -3,6 +3,7 @@
 from __future__ import absolute_import
 
 import json
+import math
 import random
 import struct
 
@@ -35,7 +36,8 @@ class Song(object):
 
 def length_text(beats, tempo):
     """'m:ss', or 'h:mm:ss' from one hour, at a constant tempo."""
-    seconds = int(round(max(0.0, beats) * 60.0 / tempo)) if tempo > 0 else 0
+    # Half a second rounds up; round() would round half to even.
+    seconds = int(math.floor(max(0.0, beats) * 60.0 / tempo + 0.5)) if tempo > 0 else 0
     hours, rest = divmod(seconds, 3600)
     minutes, secs = divmod(rest, 60)
     if hours:
