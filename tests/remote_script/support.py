@@ -159,22 +159,25 @@ class SimTestCase(unittest.TestCase):
             self.pump(lambda: 6 in client.types(), clients=[client])
         return client
 
-    def pump(self, until=None, seconds=2.0, clients=None):
+    def pump(self, until, seconds=2.0, clients=None):
         """Advances the virtual clock tick by tick, reading every client, until until() holds."""
         clients = self.clients if clients is None else clients
-        steps = int(round(seconds / TICK))
-        for _ in range(steps):
+        for _ in range(int(round(seconds / TICK))):
             self.sim.advance(TICK)
             for client in clients:
-                client.read(0.001 if until is not None else 0.0)
-            if until is not None and until():
-                return True
-        if until is not None:
+                client.read()
+            if until():
+                return
+        for client in clients:
+            client.read(0.05)
+        if not until():
             self.fail("condition not reached within %.2f s of virtual time" % seconds)
-        return False
 
     def run_for(self, seconds):
-        self.pump(None, seconds)
+        """Advances the virtual clock in one go, then reads what the clients got."""
+        self.sim.advance(seconds)
+        for client in self.clients:
+            client.read()
 
 
 def simple_set(tempo=120.0, quantization=4, locators=None, end=96.0):
