@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
 """Shared fixtures: a private home folder, the simulator on a virtual clock, Live link clients."""
+import json
 import os
 import select
 import shutil
@@ -138,6 +139,10 @@ class SimTestCase(unittest.TestCase):
 
     def support_path(self, name):
         return os.path.join(self.home, "Library", "Application Support", "Marquell", name)
+
+    def read_json(self, name):
+        with open(self.support_path(name)) as f:
+            return json.load(f)
 
     def start(self, description):
         self.sim = simcore.Simulation(description)

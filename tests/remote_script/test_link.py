@@ -159,8 +159,7 @@ class Frames(SimTestCase):
 
 class Ports(SimTestCase):
     def read_port_file(self):
-        with open(self.support_path("server.json")) as f:
-            return json.load(f)
+        return self.read_json("server.json")
 
     def test_taken_port_falls_back_and_is_published(self):
         blocker = socket.socket()
