@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
 """The Live link as clients see it: handshake, state, input chunking, ports."""
+import errno
 import json
 import os
 import socket
@@ -7,7 +8,9 @@ import struct
 import time
 import unittest
 
-from support import SimTestCase, parse_pool, setlist_message, simple_set
+from support import SimTestCase, parse_pool, setlist_message, simcore, simple_set
+
+socket_manager = simcore.load_script_package("MarquellLinkUnderTest").socket_manager
 
 
 class HandshakeAndState(SimTestCase):
@@ -155,6 +158,63 @@ class Frames(SimTestCase):
         self.assertEqual(len(pool), 30)
         self.assertEqual(len(setlist), 30)
         self.assertTrue(all(n.startswith("N%03d" % i) for i, (_, n, _) in enumerate(pool)))
+
+
+class Output(unittest.TestCase):
+    """Partial sends, with a socket that takes a few bytes at a time or none."""
+
+    class TrickleSocket(object):
+        def __init__(self, per_call):
+            self.per_call = per_call
+            self.received = bytearray()
+
+        def send(self, data):
+            if not self.per_call:
+                raise BlockingIOError(errno.EAGAIN, "would block")
+            self.received += bytes(data[:self.per_call])
+            return min(self.per_call, len(data))
+
+        def close(self):
+            pass
+
+    def server_with(self, *sockets):
+        logs = []
+        server = socket_manager.SocketServer(logs.append, None, None)
+        clients = []
+        for sock in sockets:
+            client = socket_manager.Client(sock, ("127.0.0.1", 1), 0.0, logs.append)
+            client.validated = True
+            server.clients.append(client)
+            clients.append(client)
+        return server, clients, logs
+
+    def test_frames_survive_partial_sends_in_order(self):
+        trickle = self.TrickleSocket(3)
+        server, _, _ = self.server_with(trickle)
+        payloads = [bytes([5, i]) for i in range(50)] + [b"\x03" + b"x" * 4095]
+        for payload in payloads:
+            server.broadcast(payload)
+        for _ in range(2000):
+            server.flush()
+        out, offset = bytes(trickle.received), 0
+        for payload in payloads:
+            n = struct.unpack(">I", out[offset:offset + 4])[0]
+            self.assertEqual(out[offset + 4:offset + 4 + n], payload)
+            offset += 4 + n
+        self.assertEqual(offset, len(out))
+
+    def test_a_client_that_never_reads_is_dropped_not_the_others(self):
+        stuck, fine = self.TrickleSocket(0), self.TrickleSocket(1 << 20)
+        server, (stuck_client, fine_client), logs = self.server_with(stuck, fine)
+        for _ in range(300):
+            server.broadcast(b"\x03" + b"x" * 4000)
+            server.flush()
+        self.assertTrue(stuck_client.closed)
+        self.assertFalse(fine_client.closed)
+        self.assertEqual(len(fine.received), 300 * 4005)
+        self.assertTrue(any("does not read" in line for line in logs))
+        with self.assertRaises(ValueError):
+            socket_manager.frame(b"x" * 4097)
 
 
 class Ports(SimTestCase):
