@@ -52,6 +52,7 @@ class AbletonSocketServer(ControlSurface):
         self.server = None
         self.port = None
         self._timer = None
+        self._stored = None
 
         song = self.song()
         self.setlist = SetlistManager(self._log)
@@ -239,14 +240,19 @@ class AbletonSocketServer(ControlSurface):
 
     def _read_set_data(self):
         try:
-            return self.song().get_data(DATA_KEY, None)
+            self._stored = self.song().get_data(DATA_KEY, None)
         except Exception as e:
             self._log("could not read set data: %r" % (e,))
-            return None
+            self._stored = None
+        return self._stored
 
     def _save_set_data(self):
+        data = self.setlist.save()
+        if data == self._stored:
+            return  # an unchanged set must not ask to be saved
         try:
-            self.song().set_data(DATA_KEY, self.setlist.save())
+            self.song().set_data(DATA_KEY, data)
+            self._stored = data
         except Exception as e:
             self._log("could not store set data: %r" % (e,))
 

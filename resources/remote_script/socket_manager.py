@@ -75,6 +75,18 @@ def remove_port_file(port):
     return True
 
 
+def _in_use(port):
+    """Whether something accepts connections on 127.0.0.1:port (binding could shadow it)."""
+    probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    try:
+        probe.settimeout(0.2)
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+    except (OSError, socket.error):
+        return False
+    finally:
+        probe.close()
+
+
 def frame(payload):
     """One server-to-client frame; refuses what clients would not read."""
     payload = bytes(payload)
@@ -187,11 +199,14 @@ class SocketServer(object):
 
     def start(self):
         """Binds the preferred port, or a free one when it is taken. Returns True on fallback."""
-        fallback = False
+        port = self._preferred_port
         try:
-            sock = self._bind(self._preferred_port)
+            if port and _in_use(port):
+                raise OSError(errno.EADDRINUSE, "another program listens there")
+            sock = self._bind(port)
+            fallback = False
         except (OSError, socket.error) as e:
-            self._log("port %d unavailable (%s); asking the system for a free port" % (self._preferred_port, e))
+            self._log("port %d unavailable (%s); asking the system for a free port" % (port, e))
             sock = self._bind(0)
             fallback = True
         self._listener = sock
@@ -202,8 +217,9 @@ class SocketServer(object):
     def _bind(port):
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         try:
-            # Without SO_REUSEADDR a restart of Live waits out TIME_WAIT; on Windows it
-            # would let two servers share the port, so it is left off there.
+            # Lets a reload rebind while old connections sit in TIME_WAIT. A live listener was
+            # ruled out above, so this cannot steal another program's port; Windows would let
+            # two servers share it, so it stays off there.
             if not sys.platform.startswith("win"):
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             sock.bind(("127.0.0.1", port))

@@ -86,9 +86,12 @@ class LifeCycle(SimTestCase):
 
     def test_mappings_and_setlist_survive_a_reload(self):
         old, setlist = self.prepare()
+        writes = []
+        self.sim.song.add_data_listener(lambda: writes.append(1))
         self.sim.reload()
         self.pump(lambda: old.closed, clients=[old])
         self.check_restored(setlist)
+        self.assertEqual(writes, [], "an unchanged set was written, so Live would ask to save it")
         self.run_for(TICK)
         self.assertIn(("note", 2, 60), self.sim.midi_map)
 
