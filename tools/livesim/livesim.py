@@ -6,9 +6,14 @@
 
 Prints one status line per change of song, setlist position, playing state or tempo.
 SIGINT or SIGTERM disconnects the script (removing server.json) and exits 0.
+
+Lines on standard input act as the user in Live: "play", "stop", "tempo 128",
+"midi 90 3c 7f" (hex bytes at the surface's input), "locator NAME BEATS", "reload"
+(control surface off and on again), "quit".
 """
 import argparse
 import os
+import select
 import signal
 import sys
 
@@ -66,10 +71,57 @@ def main(argv=None):
                 "playing" if state[3] else "stopped", state[4], "jump now" if state[5] == 1 else "end of song"),
                 flush=True)
 
-    sim.run_realtime(lambda: not stop, on_step=status)
+    stdin_open = [True]
+
+    def commands():
+        if not stdin_open[0]:
+            return
+        try:
+            if not select.select([sys.stdin], [], [], 0)[0]:
+                return
+        except (OSError, ValueError):
+            stdin_open[0] = False
+            return
+        line = sys.stdin.readline()
+        if not line:
+            stdin_open[0] = False  # no more input; keep serving until a signal
+            return
+        try:
+            user_command(sim, line.split(), stop)
+        except (ValueError, IndexError) as e:
+            print("livesim: cannot do %r: %s" % (line.strip(), e), flush=True)
+
+    def step():
+        commands()
+        status()
+
+    sim.run_realtime(lambda: not stop, on_step=step)
     sim.shutdown()
     print("livesim: stopped", flush=True)
     return 0
+
+
+def user_command(sim, words, stop):
+    if not words:
+        return
+    song, verb = sim.song, words[0].lower()
+    if verb == "play":
+        song.start_playing()
+    elif verb == "stop":
+        song.stop_playing()
+    elif verb == "tempo":
+        song.tempo = float(words[1])
+    elif verb == "midi":
+        forwarded = sim.send_midi(tuple(int(w, 16) for w in words[1:4]))
+        print("livesim: MIDI %s" % ("forwarded to the script" if forwarded else "not mapped; Live drops it"), flush=True)
+    elif verb == "locator":
+        song._add_cue(" ".join(words[1:-1]), float(words[-1]))
+    elif verb == "reload":
+        sim.reload()
+    elif verb == "quit":
+        stop.append(True)
+    else:
+        raise ValueError("unknown command")
 
 
 if __name__ == "__main__":
