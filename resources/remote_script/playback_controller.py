@@ -7,6 +7,7 @@ import math
 PLAY, STOP, PREVIOUS, NEXT = 1, 2, 3, 4
 JUMP_NOW, END_OF_SONG = 1, 2
 EPS = 1e-6
+MAX_TICK_GAP = 0.5  # seconds; far above a 10 ms timer's or a 100 ms fallback tick's jitter
 # Launch quantization values: whole bars, then fixed note values in beats.
 _BARS = {1: 8, 2: 4, 3: 2, 4: 1}
 _BEATS = {5: 2.0, 6: 4.0 / 3, 7: 1.0, 8: 2.0 / 3, 9: 0.5, 10: 1.0 / 3, 11: 0.25, 12: 1.0 / 6, 13: 0.125}
@@ -134,7 +135,9 @@ class PlaybackController(object):
             return
         end = playing.end
         if prev < end - EPS and now >= end - EPS:
-            self._song_ends(playing, True)
+            # A leap further than playback moves between ticks is the user relocating.
+            if now - prev <= self._song.tempo / 60.0 * MAX_TICK_GAP:
+                self._song_ends(playing, True)
             return
         quantum = self._quantum()
         if quantum > 0 and now < end - EPS and next_boundary(now, quantum) >= end - EPS:

@@ -108,6 +108,16 @@ class FollowingTheSetlist(TransportBase):
         self.assertEqual(self.positions(), [0, 1, 2])
         self.assertEqual([f for f in self.client.frames if f[0] == 1], [b"\x01\x01", b"\x01\x02"])
 
+    def test_the_user_relocating_across_a_song_end_is_not_a_song_end(self):
+        song = self.setup_set(order=["A", "B"], quantization=0)
+        self.command(1, 1)
+        self.run_for(1.0)
+        song.current_song_time = C + 4  # the user clicks into C, which is not in the setlist
+        self.run_for(1.0)
+        self.assertTrue(song.is_playing)
+        self.assertTrue(C + 4 <= song.current_song_time < C + 7)
+        self.assertEqual(self.script.setlist.position, 0)
+
     def test_an_end_off_the_grid_lands_late_and_warns(self):
         self.start(simple_set(locators=[{"name": "A", "beats": 0}, {"name": "B", "beats": 30},
                                         {"name": "C", "beats": 64}], end=96))
