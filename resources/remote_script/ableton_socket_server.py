@@ -165,8 +165,9 @@ class AbletonSocketServer(ControlSurface):
 
     def _attach_listeners(self):
         song = self.song()
+        # The playing state needs no listener: every tick compares it with what was sent.
         for name, callback in (("cue_points", self._on_cue_points), ("tempo", self._on_tempo),
-                               ("is_playing", self._on_playing), ("song_length", self._on_pool_change)):
+                               ("song_length", self._on_pool_change)):
             self._add_listener(song, name, callback, self._song_listeners)
         self._attach_cue_listeners()
 
@@ -205,9 +206,6 @@ class AbletonSocketServer(ControlSurface):
 
     def _on_tempo(self):
         self._mark("tempo")
-
-    def _on_playing(self):
-        pass  # _send_playing compares with what was sent on every tick
 
     def _mark(self, reason):
         now = self._clock()

@@ -219,6 +219,3 @@ class PlaybackController(object):
         if index != self._setlist.position:
             self._setlist.position = index
             self._on_position(index)
-
-    def is_queued(self):
-        return self._queued

@@ -2,7 +2,6 @@
 """MIDI mappings, the surface's life cycle inside Live, and the rules Live imposes."""
 import ast
 import glob
-import json
 import os
 import socket
 import struct
