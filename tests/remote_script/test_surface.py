@@ -2,6 +2,7 @@
 """MIDI mappings, the surface's life cycle inside Live, and the rules Live imposes."""
 import ast
 import glob
+import json
 import os
 import socket
 import struct
@@ -178,7 +179,7 @@ class LiveRules(SimTestCase):
         self.sim.reload()
         song._set_end(120)
         self.run_for(30.0)
-        self.assertEqual(Live.Base.violations, [])
+        self.assertEqual(Live.Base._violations, [])
         self.assertEqual(self.sim.errors, [])
 
     def test_garbage_and_abrupt_clients_do_not_stop_the_server(self):
@@ -194,6 +195,25 @@ class LiveRules(SimTestCase):
         client.send(b"\x01\x04")
         self.pump(lambda: client.frames)
         self.assertEqual(self.sim.errors, [])
+
+
+class FakeLiveOffersOnlyLive11Names(unittest.TestCase):
+    """A name the fake offers but Live 11 lacks would let the script pass here and fail in Live."""
+
+    def test_public_names_exist_in_live_11(self):
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "live11_members.json")) as f:
+            members = json.load(f)
+        fakes = {
+            "Live.Song.Song": Live.Song.Song, "Live.Song.CuePoint": Live.Song.CuePoint,
+            "Live.Song.Quantization": Live.Song.Quantization, "Live.Base.Timer": Live.Base.Timer,
+            "Live.MidiMap": Live.MidiMap,
+        }
+        for name, fake in fakes.items():
+            offered = set(n for n in dir(fake) if not n.startswith("_"))
+            self.assertEqual(offered - set(members[name]), set(), name)
+        base = set(members["Live.Base"]) | set(k.split(".")[2] for k in members if k.startswith("Live.Base."))
+        offered = set(n for n in dir(Live.Base) if not n.startswith("_"))
+        self.assertEqual(offered - base, set(), "Live.Base")
 
 
 class ScriptSource(unittest.TestCase):

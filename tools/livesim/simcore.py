@@ -121,8 +121,8 @@ class Simulation(object):
         self.instance = None
         self._next_display = DISPLAY_INTERVAL
         self._last_move = 0.0
-        Live.Base.engine = self
-        del Live.Base.violations[:]
+        Live.Base._engine = self
+        del Live.Base._violations[:]
         self.package = load_script_package()
         # The script reads the clock through its time module; here it is the simulation's.
         self.package.ableton_socket_server.time = self.clock

@@ -1,28 +1,29 @@
 # SPDX-License-Identifier: MIT
 """Timers, listeners and the notification rule of the stand-in Live module."""
 
-NOTIFICATION_ERROR = "Changes cannot be triggered by notifications. You will need to defer your response."
+_NOTIFICATION_ERROR = "Changes cannot be triggered by notifications. You will need to defer your response."
 
+# Names of this module that Live lacks start with an underscore.
 # The simulation that owns timers and the clock; set by simcore.Simulation.
-engine = None
+_engine = None
 _notifying = [0]
 # Every write attempted from inside a listener, kept for tests to inspect.
-violations = []
+_violations = []
 
 
 def log(text):
-    if engine is not None:
-        engine.log("Live: %s" % text)
+    if _engine is not None:
+        _engine.log("Live: %s" % text)
 
 
-def check_write(what):
+def _check_write(what):
     """Live refuses changes made while it is notifying listeners."""
     if _notifying[0]:
-        violations.append(what)
-        raise RuntimeError(NOTIFICATION_ERROR)
+        _violations.append(what)
+        raise RuntimeError(_NOTIFICATION_ERROR)
 
 
-def notify(listeners):
+def _notify_all(listeners):
     _notifying[0] += 1
     try:
         for callback in list(listeners):
@@ -31,7 +32,7 @@ def notify(listeners):
         _notifying[0] -= 1
 
 
-def listenable(*names):
+def _listenable(*names):
     """Class decorator adding Live's add_/remove_/*_has_listener trio for each name."""
     def decorate(cls):
         for name in names:
@@ -57,7 +58,7 @@ def listenable(*names):
                     return callback in lst(self)
 
                 def fire(self):
-                    notify(lst(self))
+                    _notify_all(lst(self))
 
                 setattr(cls, "add_%s_listener" % name, add)
                 setattr(cls, "remove_%s_listener" % name, remove)
@@ -86,8 +87,8 @@ class Timer(object):
 
     def start(self):
         self._running = True
-        self._due = engine.clock.now() + self._interval
-        engine.add_timer(self)
+        self._due = _engine.clock.now() + self._interval
+        _engine.add_timer(self)
 
     def restart(self):
         self.stop()
@@ -95,7 +96,7 @@ class Timer(object):
 
     def stop(self):
         self._running = False
-        engine.remove_timer(self)
+        _engine.remove_timer(self)
 
     def _fire(self):
         if self._repeat:

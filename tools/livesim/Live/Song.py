@@ -26,7 +26,7 @@ _BARS = {1: 8, 2: 4, 3: 2, 4: 1}
 _NOTES = {5: 2.0, 6: 4.0 / 3, 7: 1.0, 8: 2.0 / 3, 9: 0.5, 10: 1.0 / 3, 11: 0.25, 12: 1.0 / 6, 13: 0.125}
 
 
-@Base.listenable("name", "time")
+@Base._listenable("name", "time")
 class CuePoint(object):
     def __init__(self, song, name, time):
         self._song = song
@@ -43,11 +43,11 @@ class CuePoint(object):
 
     def jump(self):
         """While playing: at the next launch-quantization step; while stopped: moves the start."""
-        Base.check_write("CuePoint.jump")
+        Base._check_write("CuePoint.jump")
         self._song._jump_to(self._time)
 
 
-@Base.listenable("tempo", "is_playing", "current_song_time", "cue_points", "clip_trigger_quantization",
+@Base._listenable("tempo", "is_playing", "current_song_time", "cue_points", "clip_trigger_quantization",
                  "signature_numerator", "signature_denominator", "song_length", "data")
 class Song(object):
     def __init__(self, tempo=120.0, numerator=4, denominator=4, quantization=4, end=0.0, data=None):
@@ -71,7 +71,7 @@ class Song(object):
 
     @tempo.setter
     def tempo(self, value):
-        Base.check_write("Song.tempo")
+        Base._check_write("Song.tempo")
         self._tempo = min(999.0, max(20.0, float(value)))
         self._notify_tempo()
 
@@ -92,7 +92,7 @@ class Song(object):
 
     @current_song_time.setter
     def current_song_time(self, value):
-        Base.check_write("Song.current_song_time")
+        Base._check_write("Song.current_song_time")
         self._time = max(0.0, float(value))
         if not self._playing:
             self._start_marker = self._time
@@ -109,7 +109,7 @@ class Song(object):
 
     @clip_trigger_quantization.setter
     def clip_trigger_quantization(self, value):
-        Base.check_write("Song.clip_trigger_quantization")
+        Base._check_write("Song.clip_trigger_quantization")
         self._quantization = int(value)
         self._notify_clip_trigger_quantization()
 
@@ -132,16 +132,16 @@ class Song(object):
     # --- transport --------------------------------------------------------------
 
     def start_playing(self):
-        Base.check_write("Song.start_playing")
+        Base._check_write("Song.start_playing")
         self._time = self._start_marker
         self._set_playing(True)
 
     def continue_playing(self):
-        Base.check_write("Song.continue_playing")
+        Base._check_write("Song.continue_playing")
         self._set_playing(True)
 
     def stop_playing(self):
-        Base.check_write("Song.stop_playing")
+        Base._check_write("Song.stop_playing")
         self._pending_jump = None
         self._set_playing(False)
 
@@ -156,7 +156,7 @@ class Song(object):
         return self._data.get(key, default_value)
 
     def set_data(self, key, value):
-        Base.check_write("Song.set_data")
+        Base._check_write("Song.set_data")
         self._data[key] = value
         self._notify_data()
 
