@@ -144,19 +144,23 @@ class AbletonSocketServer(ControlSurface):
     def _tick(self):
         if not self._alive:
             return
+        # Each step stands alone, so one failing step cannot stop the server from answering.
+        if self.server is not None:
+            self._guarded(self.server.poll)
+        actions, self._actions = self._actions, []
+        for action in actions:
+            self._guarded(action)
+        self._guarded(self._apply_changes)
+        self._guarded(self.playback.tick)
+        self._guarded(self._send_playing)
+        if self.server is not None:
+            self._guarded(self.server.flush)
+
+    def _guarded(self, step):
         try:
-            if self.server is not None:
-                self.server.poll()
-            actions, self._actions = self._actions, []
-            for action in actions:
-                action()
-            self._apply_changes()
-            self.playback.tick()
-            self._send_playing()
-            if self.server is not None:
-                self.server.flush()
+            step()
         except Exception as e:
-            self._log("tick failed: %r" % (e,))
+            self._log("%s failed: %r" % (getattr(step, "__name__", "step"), e))
 
     def _later(self, action):
         self._actions.append(action)
