@@ -182,6 +182,19 @@ class LiveRules(SimTestCase):
         self.assertEqual(Live.Base._violations, [])
         self.assertEqual(self.sim.errors, [])
 
+    def test_a_failing_step_does_not_stop_the_server(self):
+        self.start(simple_set())
+        client = self.connect()
+        client.take()
+
+        def broken():
+            raise ValueError("broken follow")
+        self.script.playback.tick = broken
+        client.send(b"\x06abcdefgh")
+        self.pump(lambda: client.frames)
+        self.assertEqual(client.take(), [b"\x06abcdefgh"])
+        self.assertTrue(any("broken follow" in line for line in self.sim.log_lines))
+
     def test_garbage_and_abrupt_clients_do_not_stop_the_server(self):
         self.start(simple_set())
         rude = self.connect()
