@@ -3,6 +3,7 @@
 // hands the process to the event loop.
 #include "appdelegate.h"
 #include "appearance.h"
+#include "detectorcontrol.h"
 #include "persistentstore.h"
 #include "qtuserprompts.h"
 #include "remotescriptinstaller.h"
@@ -18,13 +19,18 @@
 
 namespace {
 
-// The Live link services and the show window, kept for the life of the process.
+// The Live link services, kept for the life of the process.
 struct LiveLink
 {
-    // SongManager, SocketClient and ServerDetector join here as they land; the
-    // detector reaches the launch sequence through AppDelegate::setDetector.
+    // SocketClient and ServerDetector join here, e.g.
+    //   std::unique_ptr<ServerDetector> detector;
+    //   std::unique_ptr<DetectorAdapter<ServerDetector>> detectorControl;
 };
 
+// The one place the server detector meets the launch sequence:
+//   link->detector = std::make_unique<ServerDetector>(*link->socketClient);
+//   link->detectorControl = std::make_unique<DetectorAdapter<ServerDetector>>(*link->detector);
+//   delegate.setDetector(link->detectorControl.get());
 std::unique_ptr<LiveLink> wireLiveLink(AppDelegate &delegate)
 {
     auto link = std::make_unique<LiveLink>();
@@ -47,7 +53,8 @@ int main(int argc, char *argv[])
     QSettings settings;
     PersistentStore store;
     QtUserPrompts prompts;
-    AppDelegate delegate(settings, store, prompts, DaemonLocation::besideApplication(executableFolder),
+    AppDelegate delegate(settings, store, prompts,
+                         DaemonLocation::besideApplication(executableFolder),
                          RemoteScriptInstaller::shippedFolder(executableFolder));
     if (!delegate.openStore(PersistentStore::defaultFolder()))
         return EXIT_FAILURE;
@@ -57,7 +64,8 @@ int main(int argc, char *argv[])
     const std::unique_ptr<QMenuBar> menu(createApplicationMenu(delegate));
 
     SignalQuitWatcher quitSignals;
-    QObject::connect(&quitSignals, &SignalQuitWatcher::quitRequested, &delegate, &AppDelegate::requestQuit);
+    QObject::connect(&quitSignals, &SignalQuitWatcher::quitRequested, &delegate,
+                     &AppDelegate::requestQuit);
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &delegate, [&delegate] {
         if (delegate.applicationShouldTerminateAfterLastWindowClosed())
             delegate.requestQuit();

@@ -9,7 +9,8 @@ void ScriptedPrompts::inform(const QString &message, const QString &informativeT
     m_events << QStringLiteral("inform: ") + message;
 }
 
-int ScriptedPrompts::ask(const QString &message, const QString &informativeText, const QStringList &buttons)
+int ScriptedPrompts::ask(const QString &message, const QString &informativeText,
+                         const QStringList &buttons)
 {
     lastMessage = message;
     lastInformative = informativeText;
@@ -24,7 +25,8 @@ int ScriptedPrompts::ask(const QString &message, const QString &informativeText,
     return askAnswers.takeFirst();
 }
 
-std::optional<QString> ScriptedPrompts::chooseFolder(const QString &title, const QString &confirmLabel)
+std::optional<QString> ScriptedPrompts::chooseFolder(const QString &title,
+                                                     const QString &confirmLabel)
 {
     m_events << QStringLiteral("choose: ") + title + QStringLiteral(" / ") + confirmLabel;
     if (folderAnswers.isEmpty()) {

@@ -17,7 +17,8 @@ public:
     explicit ScriptedPrompts(QStringList &events) : m_events(events) {}
 
     void inform(const QString &message, const QString &informativeText) override;
-    int ask(const QString &message, const QString &informativeText, const QStringList &buttons) override;
+    int ask(const QString &message, const QString &informativeText,
+            const QStringList &buttons) override;
     std::optional<QString> chooseFolder(const QString &title, const QString &confirmLabel) override;
     bool presentError(const QString &description) override;
 

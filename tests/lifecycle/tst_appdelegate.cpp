@@ -41,7 +41,8 @@ bool dropPreferences(const QString &file)
 {
     bool ok = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
         db.setDatabaseName(file);
         ok = db.open() && QSqlQuery(db).exec(QStringLiteral("DROP TABLE Preferences"));
         db.close();
@@ -73,7 +74,8 @@ private:
     std::unique_ptr<AppDelegate> makeDelegate(std::optional<QString> scriptFolder)
     {
         DaemonLocation daemon{daemonPath(), false, SingleInstanceLock::daemonLockPath()};
-        auto delegate = std::make_unique<AppDelegate>(*m_settings, *m_store, *m_prompts, daemon, scriptFolder);
+        auto delegate =
+            std::make_unique<AppDelegate>(*m_settings, *m_store, *m_prompts, daemon, scriptFolder);
         delegate->setDetector(m_detector.get());
         return delegate;
     }
@@ -94,7 +96,8 @@ private slots:
     {
         m_home = std::make_unique<TempHome>();
         m_events.clear();
-        m_settings = std::make_unique<QSettings>(home() + QStringLiteral("/settings.ini"), QSettings::IniFormat);
+        m_settings = std::make_unique<QSettings>(home() + QStringLiteral("/settings.ini"),
+                                                 QSettings::IniFormat);
         m_store = std::make_unique<PersistentStore>();
         QVERIFY(m_store->open(home() + QStringLiteral("/appdata")));
         m_prompts = std::make_unique<ScriptedPrompts>(m_events);
@@ -123,18 +126,21 @@ private slots:
         m_home->writeServerJson("{\"port\": 6100}");
         auto delegate = makeDelegate();
         delegate->setAppearanceHook([this] {
-            m_events << QStringLiteral("appearance, system lines: %1").arg(m_log->systemLines().size());
+            m_events
+                << QStringLiteral("appearance, system lines: %1").arg(m_log->systemLines().size());
         });
         delegate->setMidiSetupHook([this] { m_events << QStringLiteral("midi"); });
 
         delegate->applicationDidFinishLaunching();
 
         // The daemon step logged before the appearance step ran.
-        QCOMPARE(m_events, (QStringList{QStringLiteral("appearance, system lines: 1"),
-                                        QStringLiteral("inform: Marquell Remote Script installed"),
-                                        QStringLiteral("midi"), QStringLiteral("update 127.0.0.1:6100"),
-                                        QStringLiteral("start")}));
-        QCOMPARE(m_log->systemLines(), QStringList{QStringLiteral("MarquellBridge: helper missing at ") + daemonPath()});
+        QCOMPARE(m_events,
+                 (QStringList{QStringLiteral("appearance, system lines: 1"),
+                              QStringLiteral("inform: Marquell Remote Script installed"),
+                              QStringLiteral("midi"), QStringLiteral("update 127.0.0.1:6100"),
+                              QStringLiteral("start")}));
+        QCOMPARE(m_log->systemLines(),
+                 QStringList{QStringLiteral("MarquellBridge: helper missing at ") + daemonPath()});
     }
 
     void detectorPortFallbacks_data()
@@ -156,7 +162,8 @@ private slots:
             m_home->writeServerJson(serverJson);
         makeDelegate()->applicationDidFinishLaunching();
         QCOMPARE(m_events.mid(m_events.size() - 2),
-                 (QStringList{QStringLiteral("update 127.0.0.1:%1").arg(port), QStringLiteral("start")}));
+                 (QStringList{QStringLiteral("update 127.0.0.1:%1").arg(port),
+                              QStringLiteral("start")}));
     }
 
     void installOutcomeAlerts_data()
@@ -165,10 +172,13 @@ private slots:
         QTest::addColumn<QByteArray>("marker"); // empty: none
         QTest::addColumn<QString>("message");   // empty: no alert
         QTest::addColumn<QString>("informative");
-        QTest::newRow("installed") << true << QByteArray() << QStringLiteral("Marquell Remote Script installed")
-                                   << kInstalledInfo;
-        QTest::newRow("updated") << true << QByteArray("1.4.0") << QStringLiteral("Marquell Remote Script updated")
-                                 << QStringLiteral("Updated from 1.4.0 to 1.5.0.\n\nRestart Live to pick up the new version.");
+        QTest::newRow("installed")
+            << true << QByteArray() << QStringLiteral("Marquell Remote Script installed")
+            << kInstalledInfo;
+        QTest::newRow("updated")
+            << true << QByteArray("1.4.0") << QStringLiteral("Marquell Remote Script updated")
+            << QStringLiteral(
+                   "Updated from 1.4.0 to 1.5.0.\n\nRestart Live to pick up the new version.");
         QTest::newRow("up to date") << true << QByteArray("1.5.0\n") << QString() << QString();
         QTest::newRow("failed") << false << QByteArray()
                                 << QStringLiteral("Couldn't install the Marquell Remote Script")
@@ -181,8 +191,10 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, informative);
         if (!marker.isEmpty())
-            QVERIFY(writeFile(library() + QStringLiteral("/Remote Scripts/Marquell/.installed-version"), marker));
-        auto delegate = makeDelegate(shipsScript ? std::optional<QString>(shipped()) : std::nullopt);
+            QVERIFY(writeFile(
+                library() + QStringLiteral("/Remote Scripts/Marquell/.installed-version"), marker));
+        auto delegate =
+            makeDelegate(shipsScript ? std::optional<QString>(shipped()) : std::nullopt);
         delegate->presentInstallOutcome();
         if (message.isEmpty()) {
             QCOMPARE(m_events, QStringList());
@@ -214,11 +226,15 @@ private slots:
 
         makeDelegate()->presentInstallOutcome();
 
-        QCOMPARE(m_events, (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                                        QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
-                                        QStringLiteral("inform: Marquell Remote Script installed")}));
+        QCOMPARE(
+            m_events,
+            (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
+                         QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
+                         QStringLiteral("inform: Marquell Remote Script installed")}));
         QCOMPARE(m_settings->value(QStringLiteral("abletonUserLibraryPath")).toString(), chosen);
-        QCOMPARE(readFile(installedFile(chosen)), scriptfixture::shippedContent(QStringLiteral("__init__.py"), QStringLiteral("v1.5")));
+        QCOMPARE(
+            readFile(installedFile(chosen)),
+            scriptfixture::shippedContent(QStringLiteral("__init__.py"), QStringLiteral("v1.5")));
     }
 
     void promptNamesTheExpectedFolder()
@@ -227,9 +243,12 @@ private slots:
         m_prompts->askAnswers = {1};
         makeDelegate()->presentInstallOutcome();
         QCOMPARE(m_prompts->lastInformative,
-                 QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") + library()
-                     + QStringLiteral(".\n\nYou'll find the location in Live under Preferences → Library."));
-        QCOMPARE(m_prompts->lastButtons, (QStringList{QStringLiteral("Choose…"), QStringLiteral("Later")}));
+                 QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") +
+                     library() +
+                     QStringLiteral(
+                         ".\n\nYou'll find the location in Live under Preferences → Library."));
+        QCOMPARE(m_prompts->lastButtons,
+                 (QStringList{QStringLiteral("Choose…"), QStringLiteral("Later")}));
     }
 
     void laterOrDismissEndsTheChain_data()
@@ -244,8 +263,9 @@ private slots:
         QVERIFY(QDir(library()).removeRecursively());
         m_prompts->askAnswers = {answer};
         makeDelegate()->applicationDidFinishLaunching();
-        QCOMPARE(m_events, (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                                        QStringLiteral("update 127.0.0.1:6000"), QStringLiteral("start")}));
+        QCOMPARE(m_events,
+                 (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
+                              QStringLiteral("update 127.0.0.1:6000"), QStringLiteral("start")}));
         QVERIFY(!m_settings->contains(QStringLiteral("abletonUserLibraryPath")));
     }
 
@@ -255,8 +275,10 @@ private slots:
         m_prompts->askAnswers = {0};
         m_prompts->folderAnswers = {std::nullopt};
         makeDelegate()->presentInstallOutcome();
-        QCOMPARE(m_events, (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                                        QStringLiteral("choose: Select Ableton's User Library / Use This Folder")}));
+        QCOMPARE(m_events,
+                 (QStringList{
+                     QStringLiteral("ask: Where is Ableton's User Library?"),
+                     QStringLiteral("choose: Select Ableton's User Library / Use This Folder")}));
         QVERIFY(!m_settings->contains(QStringLiteral("abletonUserLibraryPath")));
     }
 
@@ -271,11 +293,13 @@ private slots:
 
         makeDelegate()->presentInstallOutcome();
 
-        QCOMPARE(m_events, (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                                        QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
-                                        QStringLiteral("ask: Where is Ableton's User Library?"),
-                                        QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
-                                        QStringLiteral("inform: Marquell Remote Script installed")}));
+        QCOMPARE(
+            m_events,
+            (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
+                         QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
+                         QStringLiteral("ask: Where is Ableton's User Library?"),
+                         QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
+                         QStringLiteral("inform: Marquell Remote Script installed")}));
         QVERIFY(QFile::exists(installedFile(real)));
         QVERIFY(!QFileInfo::exists(gone));
     }
@@ -287,7 +311,8 @@ private slots:
         m_prompts->askAnswers = {0, 1};
         m_prompts->folderAnswers = {gone};
         makeDelegate()->presentInstallOutcome();
-        QVERIFY2(m_prompts->lastInformative.contains(QStringLiteral("nothing is at ") + gone + QLatin1Char('.')),
+        QVERIFY2(m_prompts->lastInformative.contains(QStringLiteral("nothing is at ") + gone +
+                                                     QLatin1Char('.')),
                  qPrintable(m_prompts->lastInformative));
         // The choice is kept, so the next launch asks about it rather than the default.
         QCOMPARE(m_settings->value(QStringLiteral("abletonUserLibraryPath")).toString(), gone);
@@ -326,8 +351,11 @@ private slots:
     void daemonStartsDetached()
     {
         const QString ran = home() + QStringLiteral("/daemon-ran");
-        QVERIFY(writeFile(daemonPath(), QStringLiteral("#!/bin/sh\necho \"started $#\" > '%1'\n").arg(ran).toUtf8()));
-        QVERIFY(QFile::setPermissions(daemonPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(
+            writeFile(daemonPath(),
+                      QStringLiteral("#!/bin/sh\necho \"started $#\" > '%1'\n").arg(ran).toUtf8()));
+        QVERIFY(QFile::setPermissions(daemonPath(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         makeDelegate()->launchDaemonIfNeeded();
         QTRY_COMPARE(readFile(ran), QByteArray("started 0\n"));
         QCOMPARE(m_log->systemLines(), QStringList());
@@ -341,7 +369,8 @@ private slots:
         const QStringList lines = m_log->systemLines();
         QCOMPARE(lines.size(), 1);
         const QString prefix = QStringLiteral("MarquellBridge: launch failed: ");
-        QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(), qPrintable(lines[0]));
+        QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(),
+                 qPrintable(lines[0]));
     }
 
     void daemonLocations_data()
@@ -349,11 +378,13 @@ private slots:
         QTest::addColumn<QString>("executableFolder");
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("isBundle");
-        QTest::newRow("Linux") << QStringLiteral("/opt/marquell/bin") << QStringLiteral("/opt/marquell/bin/MarquellDaemon")
-                               << false;
-        QTest::newRow("macOS") << QStringLiteral("/Applications/Marquell.app/Contents/MacOS")
-                               << QStringLiteral("/Applications/Marquell.app/Contents/Library/LoginItems/MarquellDaemon.app")
-                               << true;
+        QTest::newRow("Linux") << QStringLiteral("/opt/marquell/bin")
+                               << QStringLiteral("/opt/marquell/bin/MarquellDaemon") << false;
+        QTest::newRow("macOS")
+            << QStringLiteral("/Applications/Marquell.app/Contents/MacOS")
+            << QStringLiteral(
+                   "/Applications/Marquell.app/Contents/Library/LoginItems/MarquellDaemon.app")
+            << true;
     }
     void daemonLocations()
     {
@@ -377,7 +408,8 @@ private slots:
         QVERIFY(!delegate.openStore(blocked));
         const QStringList lines = m_log->systemLines();
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].startsWith(QStringLiteral("Unresolved error ")) && lines[0].size() > 17, qPrintable(lines[0]));
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Unresolved error ")) && lines[0].size() > 17,
+                 qPrintable(lines[0]));
     }
 
     void nothingPendingQuitsAtOnce()
@@ -431,15 +463,19 @@ private slots:
 
         QCOMPARE(approved.size(), quits ? 1 : 0);
         QVERIFY(m_events.size() >= 1);
-        QVERIFY2(m_events[0].startsWith(QStringLiteral("error: ")) && m_events[0].size() > 7, qPrintable(m_events[0]));
+        QVERIFY2(m_events[0].startsWith(QStringLiteral("error: ")) && m_events[0].size() > 7,
+                 qPrintable(m_events[0]));
         if (recovered) {
             QCOMPARE(m_events.size(), 1);
         } else {
             QCOMPARE(m_events.mid(1),
-                     QStringList{QStringLiteral("ask: Could not save changes while quitting. Quit anyway?")});
+                     QStringList{QStringLiteral(
+                         "ask: Could not save changes while quitting. Quit anyway?")});
             QCOMPARE(m_prompts->lastInformative,
-                     QStringLiteral("Quitting now will lose any changes you have made since the last successful save"));
-            QCOMPARE(m_prompts->lastButtons, (QStringList{QStringLiteral("Quit anyway"), QStringLiteral("Cancel")}));
+                     QStringLiteral("Quitting now will lose any changes you have made since the "
+                                    "last successful save"));
+            QCOMPARE(m_prompts->lastButtons,
+                     (QStringList{QStringLiteral("Quit anyway"), QStringLiteral("Cancel")}));
         }
         // Whatever the answer, the edit is still there to save.
         QVERIFY(m_store->hasChanges());
@@ -454,9 +490,13 @@ private slots:
         m_store->setLastPortUniqueID(99);
         m_prompts->askAnswers = {0, 0};
         AppDelegate *d = delegate.get();
-        m_prompts->whileAsking = [d] { d->requestQuit(); }; // e.g. SIGTERM while the alert is up
+        m_prompts->whileAsking = [d] {
+            d->requestQuit();
+        }; // e.g. SIGTERM while the alert is up
         delegate->requestQuit();
-        QCOMPARE(m_events.count(QStringLiteral("ask: Could not save changes while quitting. Quit anyway?")), 1);
+        QCOMPARE(m_events.count(
+                     QStringLiteral("ask: Could not save changes while quitting. Quit anyway?")),
+                 1);
         QCOMPARE(approved.size(), 1);
     }
 

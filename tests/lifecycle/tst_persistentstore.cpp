@@ -60,7 +60,8 @@ private slots:
     void defaultFolderIsUnderTheTestHome()
     {
         QCoreApplication::setApplicationName(QStringLiteral("Marquell"));
-        QVERIFY2(PersistentStore::defaultFolder().startsWith(m_home->path()), qPrintable(PersistentStore::defaultFolder()));
+        QVERIFY2(PersistentStore::defaultFolder().startsWith(m_home->path()),
+                 qPrintable(PersistentStore::defaultFolder()));
     }
 
     void emptyStoreHasNoRecord()
@@ -116,7 +117,8 @@ private slots:
         QVERIFY(store.open(folder()));
         {
             Peer peer(store.filePath());
-            QVERIFY(peer.exec(QStringLiteral("INSERT INTO Preferences (lastPortUniqueID) VALUES (1), (2)")));
+            QVERIFY(peer.exec(
+                QStringLiteral("INSERT INTO Preferences (lastPortUniqueID) VALUES (1), (2)")));
         }
         QCOMPARE(store.lastPortUniqueID(), std::optional<qint64>(1));
         store.setLastPortUniqueID(7);
@@ -144,8 +146,9 @@ private slots:
 
         {
             Peer peer(store.filePath());
-            QVERIFY(peer.exec(QStringLiteral("CREATE TABLE Preferences (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                             "lastPortUniqueID INTEGER NOT NULL DEFAULT -1)")));
+            QVERIFY(peer.exec(
+                QStringLiteral("CREATE TABLE Preferences (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                               "lastPortUniqueID INTEGER NOT NULL DEFAULT -1)")));
         }
         QVERIFY(store.save());
         QVERIFY(!store.hasChanges());

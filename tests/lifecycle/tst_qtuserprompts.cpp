@@ -75,7 +75,8 @@ private slots:
         QCOMPARE(seenText, QStringLiteral("Message"));
         QCOMPARE(seenInfo, QStringLiteral("Details"));
         seenButtons.sort();
-        QCOMPARE(seenButtons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("Quit anyway")}));
+        QCOMPARE(seenButtons,
+                 (QStringList{QStringLiteral("Cancel"), QStringLiteral("Quit anyway")}));
     }
 
     void informHasOneOkButton()
@@ -108,8 +109,8 @@ private slots:
             dialog->selectFile(dir.path());
             static_cast<QDialog *>(dialog)->accept();
         });
-        const std::optional<QString> chosen =
-            QtUserPrompts().chooseFolder(QStringLiteral("Select a folder"), QStringLiteral("Use This Folder"));
+        const std::optional<QString> chosen = QtUserPrompts().chooseFolder(
+            QStringLiteral("Select a folder"), QStringLiteral("Use This Folder"));
         QCOMPARE(title, QStringLiteral("Select a folder"));
         QCOMPARE(accept, QStringLiteral("Use This Folder"));
         QCOMPARE(mode, QFileDialog::Directory);
@@ -119,7 +120,8 @@ private slots:
     void cancelledChooserGivesNone()
     {
         whenModal([](QWidget *w) { qobject_cast<QDialog *>(w)->reject(); });
-        QCOMPARE(QtUserPrompts().chooseFolder(QStringLiteral("t"), QStringLiteral("c")), std::nullopt);
+        QCOMPARE(QtUserPrompts().chooseFolder(QStringLiteral("t"), QStringLiteral("c")),
+                 std::nullopt);
     }
 };
 

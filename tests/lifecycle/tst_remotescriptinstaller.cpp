@@ -67,7 +67,8 @@ private slots:
     {
         Environment e = env();
         e.sourceFolder.reset();
-        QCOMPARE(describe(run(e)), describe(Failed{QStringLiteral("This build has no Resources folder.")}));
+        QCOMPARE(describe(run(e)),
+                 describe(Failed{QStringLiteral("This build has no Resources folder.")}));
         QVERIFY(!QFileInfo::exists(destination()));
     }
 
@@ -75,14 +76,16 @@ private slots:
     {
         QTest::addColumn<QStringList>("removed");
         QTest::addColumn<QString>("listed");
-        QTest::newRow("one") << QStringList{QStringLiteral("socket_manager.py")} << QStringLiteral("socket_manager.py");
+        QTest::newRow("one") << QStringList{QStringLiteral("socket_manager.py")}
+                             << QStringLiteral("socket_manager.py");
         // Listed in the shipped order, not the order they went missing.
         QTest::newRow("two, list order")
             << QStringList{QStringLiteral("setlist_manager.py"), QStringLiteral("__init__.py")}
             << QStringLiteral("__init__.py, setlist_manager.py");
-        QTest::newRow("all") << remoteScriptFiles()
-                             << QStringLiteral("__init__.py, playback_controller.py, mapping_manager.py, "
-                                               "ableton_socket_server.py, socket_manager.py, setlist_manager.py");
+        QTest::newRow("all")
+            << remoteScriptFiles()
+            << QStringLiteral("__init__.py, playback_controller.py, mapping_manager.py, "
+                              "ableton_socket_server.py, socket_manager.py, setlist_manager.py");
     }
     void missingShippedFiles()
     {
@@ -92,9 +95,10 @@ private slots:
             QVERIFY(QFile::remove(shipped() + QLatin1Char('/') + name));
         const Outcome outcome = run();
         QCOMPARE(describe(outcome),
-                 describe(Failed{QStringLiteral("This build is missing part of the Remote Script: ") + listed
-                                 + QStringLiteral(". Check that Marquell_Python_Backend is still a member of the "
-                                                  "Marquell target.")}));
+                 describe(Failed{
+                     QStringLiteral("This build is missing part of the Remote Script: ") + listed +
+                     QStringLiteral(". Check that Marquell_Python_Backend is still a member of the "
+                                    "Marquell target.")}));
         // Nothing half-installed from an incomplete build.
         QVERIFY(!QFileInfo::exists(destination()));
     }
@@ -122,7 +126,8 @@ private slots:
         e.chosenUserLibrary = m_dir->path() + QStringLiteral("/Chosen");
         QVERIFY(QDir().mkpath(*e.chosenUserLibrary));
         QCOMPARE(describe(run(e)), describe(Installed{QStringLiteral("1.5.0")}));
-        verifyShippedCopy(*e.chosenUserLibrary + QStringLiteral("/Remote Scripts/Marquell"), QStringLiteral("v1.5"));
+        verifyShippedCopy(*e.chosenUserLibrary + QStringLiteral("/Remote Scripts/Marquell"),
+                          QStringLiteral("v1.5"));
         QVERIFY(!QFileInfo::exists(destination()));
     }
 
@@ -151,7 +156,8 @@ private slots:
         QVERIFY(writeFile(dest(QStringLiteral("__init__.py")), "# edited by the user\n"));
         QVERIFY(writeFile(dest(QStringLiteral("old.py")), "# stale\n"));
         QCOMPARE(describe(run()), describe(UpToDate{QStringLiteral("1.5.0")}));
-        QCOMPARE(readFile(dest(QStringLiteral("__init__.py"))), QByteArray("# edited by the user\n"));
+        QCOMPARE(readFile(dest(QStringLiteral("__init__.py"))),
+                 QByteArray("# edited by the user\n"));
         QVERIFY(QFileInfo::exists(dest(QStringLiteral("old.py"))));
         QCOMPARE(readFile(marker()), markerContent);
     }
@@ -161,12 +167,14 @@ private slots:
         writeShippedFiles(destination(), QStringLiteral("v1.4"));
         QVERIFY(writeFile(marker(), "1.4.0"));
         QVERIFY(writeFile(dest(QStringLiteral("retired_module.py")), "# from 1.3\n"));
-        QVERIFY(writeFile(dest(QStringLiteral("__pycache__/socket_manager.cpython-311.pyc")), "bytecode"));
+        QVERIFY(writeFile(dest(QStringLiteral("__pycache__/socket_manager.cpython-311.pyc")),
+                          "bytecode"));
         QVERIFY(writeFile(dest(QStringLiteral("notes.txt")), "my notes"));
         QVERIFY(writeFile(dest(QStringLiteral("presets/a.json")), "{}"));
         QVERIFY(writeFile(dest(QStringLiteral("backup.py.txt")), "kept: not a .py"));
 
-        QCOMPARE(describe(run()), describe(Updated{QStringLiteral("1.4.0"), QStringLiteral("1.5.0")}));
+        QCOMPARE(describe(run()),
+                 describe(Updated{QStringLiteral("1.4.0"), QStringLiteral("1.5.0")}));
         verifyShippedCopy(destination(), QStringLiteral("v1.5"));
         QVERIFY(!QFileInfo::exists(dest(QStringLiteral("retired_module.py"))));
         QVERIFY(!QFileInfo::exists(dest(QStringLiteral("__pycache__"))));
@@ -182,7 +190,8 @@ private slots:
     {
         writeShippedFiles(destination(), QStringLiteral("v2"));
         QVERIFY(writeFile(marker(), "2.0.0"));
-        QCOMPARE(describe(run()), describe(Updated{QStringLiteral("2.0.0"), QStringLiteral("1.5.0")}));
+        QCOMPARE(describe(run()),
+                 describe(Updated{QStringLiteral("2.0.0"), QStringLiteral("1.5.0")}));
         verifyShippedCopy(destination(), QStringLiteral("v1.5"));
     }
 
@@ -225,9 +234,11 @@ private slots:
         const Outcome outcome = run();
         const auto *failed = std::get_if<Failed>(&outcome);
         QVERIFY2(failed, qPrintable(describe(outcome)));
-        QVERIFY2(failed->reason.contains(platformText(std::errc::not_a_directory)), qPrintable(failed->reason));
+        QVERIFY2(failed->reason.contains(platformText(std::errc::not_a_directory)),
+                 qPrintable(failed->reason));
         QVERIFY(failed->reason.contains(destination()));
-        QCOMPARE(readFile(library() + QStringLiteral("/Remote Scripts")), QByteArray("not a folder"));
+        QCOMPARE(readFile(library() + QStringLiteral("/Remote Scripts")),
+                 QByteArray("not a folder"));
     }
 
     void failedCopyKeepsEarlierFilesAndOldMarker()
@@ -242,7 +253,8 @@ private slots:
         const Outcome outcome = run();
         const auto *failed = std::get_if<Failed>(&outcome);
         QVERIFY2(failed, qPrintable(describe(outcome)));
-        QVERIFY2(failed->reason.contains(QStringLiteral("socket_manager.py")), qPrintable(failed->reason));
+        QVERIFY2(failed->reason.contains(QStringLiteral("socket_manager.py")),
+                 qPrintable(failed->reason));
         const QStringList files = remoteScriptFiles();
         for (int i = 0; i < 4; ++i)
             QCOMPARE(readFile(dest(files[i])), shippedContent(files[i], QStringLiteral("v1.5")));
@@ -270,20 +282,25 @@ private slots:
         QVERIFY(writeFile(outside() + QStringLiteral("/cache/keep.pyc"), "precious"));
         QVERIFY(writeFile(outside() + QStringLiteral("/cache/module.py"), "# precious"));
         QVERIFY(QDir().mkpath(destination()));
-        QVERIFY(makeLink(outside() + QStringLiteral("/cache"), dest(QStringLiteral("__pycache__"))));
+        QVERIFY(
+            makeLink(outside() + QStringLiteral("/cache"), dest(QStringLiteral("__pycache__"))));
         QVERIFY(writeFile(marker(), "1.4.0"));
 
-        QCOMPARE(describe(run()), describe(Updated{QStringLiteral("1.4.0"), QStringLiteral("1.5.0")}));
-        QVERIFY(!QFileInfo::exists(dest(QStringLiteral("__pycache__"))) && !isLink(dest(QStringLiteral("__pycache__"))));
+        QCOMPARE(describe(run()),
+                 describe(Updated{QStringLiteral("1.4.0"), QStringLiteral("1.5.0")}));
+        QVERIFY(!QFileInfo::exists(dest(QStringLiteral("__pycache__"))) &&
+                !isLink(dest(QStringLiteral("__pycache__"))));
         QCOMPARE(readFile(outside() + QStringLiteral("/cache/keep.pyc")), QByteArray("precious"));
-        QCOMPARE(readFile(outside() + QStringLiteral("/cache/module.py")), QByteArray("# precious"));
+        QCOMPARE(readFile(outside() + QStringLiteral("/cache/module.py")),
+                 QByteArray("# precious"));
     }
 
     void linkInsideRealPycacheIsNotFollowed()
     {
         QVERIFY(writeFile(outside() + QStringLiteral("/data/keep.txt"), "precious"));
         QVERIFY(writeFile(dest(QStringLiteral("__pycache__/a.pyc")), "bytecode"));
-        QVERIFY(makeLink(outside() + QStringLiteral("/data"), dest(QStringLiteral("__pycache__/data"))));
+        QVERIFY(makeLink(outside() + QStringLiteral("/data"),
+                         dest(QStringLiteral("__pycache__/data"))));
 
         QCOMPARE(describe(run()), describe(Installed{QStringLiteral("1.5.0")}));
         QVERIFY(!QFileInfo::exists(dest(QStringLiteral("__pycache__"))));
@@ -294,7 +311,8 @@ private slots:
     {
         QVERIFY(writeFile(outside() + QStringLiteral("/mine.py"), "# the user's own"));
         QVERIFY(QDir().mkpath(destination()));
-        QVERIFY(makeLink(outside() + QStringLiteral("/mine.py"), dest(QStringLiteral("setlist_manager.py"))));
+        QVERIFY(makeLink(outside() + QStringLiteral("/mine.py"),
+                         dest(QStringLiteral("setlist_manager.py"))));
 
         QCOMPARE(describe(run()), describe(Installed{QStringLiteral("1.5.0")}));
         verifyShippedCopy(destination(), QStringLiteral("v1.5"));
@@ -326,8 +344,9 @@ private slots:
         const auto *failed = std::get_if<Failed>(&outcome);
         QVERIFY2(failed, qPrintable(describe(outcome)));
         QVERIFY(failed->reason.contains(destination()));
-        QCOMPARE(QDir(outside() + QStringLiteral("/elsewhere")).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("other.py")});
+        QCOMPARE(
+            QDir(outside() + QStringLiteral("/elsewhere")).entryList(QDir::Files | QDir::Hidden),
+            QStringList{QStringLiteral("other.py")});
     }
 
     // --- where the shipped folder is found ---
@@ -336,8 +355,10 @@ private slots:
     {
         QTest::addColumn<QString>("executableFolder");
         QTest::addColumn<QString>("scriptFolder");
-        QTest::newRow("build tree") << QStringLiteral("build/src/app") << QStringLiteral("build/src/app/remote_script");
-        QTest::newRow("installed") << QStringLiteral("usr/bin") << QStringLiteral("usr/share/marquell/remote_script");
+        QTest::newRow("build tree")
+            << QStringLiteral("build/src/app") << QStringLiteral("build/src/app/remote_script");
+        QTest::newRow("installed")
+            << QStringLiteral("usr/bin") << QStringLiteral("usr/share/marquell/remote_script");
         QTest::newRow("macOS bundle") << QStringLiteral("Marquell.app/Contents/MacOS")
                                       << QStringLiteral("Marquell.app/Contents/Resources");
         QTest::newRow("none") << QStringLiteral("bare/bin") << QString();

@@ -11,6 +11,7 @@
 #include "userprompts.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -36,18 +37,20 @@ DaemonLocation DaemonLocation::besideApplication(const QString &executableFolder
     return location;
 }
 
-AppDelegate::AppDelegate(QSettings &settings, PersistentStore &store, UserPrompts &prompts, DaemonLocation daemon,
-                         std::optional<QString> remoteScriptFolder, QObject *parent)
-    : QObject(parent), m_settings(settings), m_store(store), m_prompts(prompts), m_daemon(std::move(daemon)),
-      m_remoteScriptFolder(std::move(remoteScriptFolder))
-{
-}
+AppDelegate::AppDelegate(QSettings &settings, PersistentStore &store, UserPrompts &prompts,
+                         DaemonLocation daemon, std::optional<QString> remoteScriptFolder,
+                         QObject *parent)
+    : QObject(parent), m_settings(settings), m_store(store), m_prompts(prompts),
+      m_daemon(std::move(daemon)), m_remoteScriptFolder(std::move(remoteScriptFolder))
+{}
 
 bool AppDelegate::openStore(const QString &folder)
 {
     if (m_store.open(folder))
         return true;
-    mlog::system(QStringLiteral("Unresolved error ") + m_store.lastError());
+    const QString line = QStringLiteral("Unresolved error ") + m_store.lastError();
+    mlog::system(line);
+    qCritical().noquote() << line; // the program ends next; say why where it was started
     return false;
 }
 
@@ -97,8 +100,8 @@ QString AppDelegate::shippedVersion()
 RemoteScriptInstaller::Environment AppDelegate::installerEnvironment() const
 {
     m_settings.sync(); // pick up a choice written by another settings object
-    return {m_remoteScriptFolder, shippedVersion(), RemoteScriptInstaller::chosenUserLibrary(m_settings),
-            paths::homeFolder()};
+    return {m_remoteScriptFolder, shippedVersion(),
+            RemoteScriptInstaller::chosenUserLibrary(m_settings), paths::homeFolder()};
 }
 
 RemoteScriptInstaller::Outcome AppDelegate::presentInstallOutcome()
@@ -107,14 +110,15 @@ RemoteScriptInstaller::Outcome AppDelegate::presentInstallOutcome()
     const Outcome outcome = installIfNeeded(installerEnvironment());
     if (const auto *o = std::get_if<Installed>(&outcome)) {
         m_prompts.inform(QStringLiteral("Marquell Remote Script installed"),
-                         QStringLiteral("Version ") + o->version
-                             + QStringLiteral(" was added to Live's User Library.\n\n"
-                                              "Restart Live, then choose Marquell under "
-                                              "Preferences → Link, Tempo & MIDI → Control Surface."));
+                         QStringLiteral("Version ") + o->version +
+                             QStringLiteral(" was added to Live's User Library.\n\n"
+                                            "Restart Live, then choose Marquell under "
+                                            "Preferences → Link, Tempo & MIDI → Control Surface."));
     } else if (const auto *o = std::get_if<Updated>(&outcome)) {
         m_prompts.inform(QStringLiteral("Marquell Remote Script updated"),
-                         QStringLiteral("Updated from ") + o->from + QStringLiteral(" to ") + o->to
-                             + QStringLiteral(".\n\nRestart Live to pick up the new version."));
+                         QStringLiteral("Updated from ") + o->from + QStringLiteral(" to ") +
+                             o->to +
+                             QStringLiteral(".\n\nRestart Live to pick up the new version."));
     } else if (const auto *o = std::get_if<LibraryNotFound>(&outcome)) {
         promptForUserLibrary(o->expected);
     } else if (const auto *o = std::get_if<Failed>(&outcome)) {
@@ -127,13 +131,13 @@ void AppDelegate::promptForUserLibrary(const QString &expected)
 {
     const int answer = m_prompts.ask(
         QStringLiteral("Where is Ableton's User Library?"),
-        QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") + expected
-            + QStringLiteral(".\n\nYou'll find the location in Live under Preferences → Library."),
+        QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") + expected +
+            QStringLiteral(".\n\nYou'll find the location in Live under Preferences → Library."),
         {QStringLiteral("Choose…"), QStringLiteral("Later")});
     if (answer != 0)
         return; // "Later" or dismissed: asked again at the next launch
-    const std::optional<QString> folder =
-        m_prompts.chooseFolder(QStringLiteral("Select Ableton's User Library"), QStringLiteral("Use This Folder"));
+    const std::optional<QString> folder = m_prompts.chooseFolder(
+        QStringLiteral("Select Ableton's User Library"), QStringLiteral("Use This Folder"));
     if (!folder)
         return;
     m_settings.setValue(settingskeys::abletonUserLibraryPath, *folder);
@@ -158,7 +162,8 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
     if (m_prompts.presentError(m_store.lastError()))
         return TerminateReply::Cancel;
     const int answer = m_prompts.ask(
-        tr("Could not save changes while quitting. Quit anyway?", "Quit without saves error question message"),
+        tr("Could not save changes while quitting. Quit anyway?",
+           "Quit without saves error question message"),
         tr("Quitting now will lose any changes you have made since the last successful save",
            "Quit without saves error question info"),
         {tr("Quit anyway", "Quit anyway button title"), tr("Cancel", "Cancel button title")});

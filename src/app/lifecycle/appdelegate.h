@@ -18,9 +18,9 @@ class UserPrompts;
 // Where the iOS Bridge daemon lives and how to tell whether it runs.
 struct DaemonLocation
 {
-    QString path;     // the executable, or on macOS the .app bundle
+    QString path;          // the executable, or on macOS the .app bundle
     bool isBundle = false; // opened with "open -g" so it does not take the focus
-    QString lockPath; // held by a running daemon
+    QString lockPath;      // held by a running daemon
 
     // Beside the application: the MarquellDaemon executable on Linux, the login-item
     // bundle inside the application bundle on macOS.
@@ -36,10 +36,15 @@ class AppDelegate final : public QObject, public DaemonLauncher
     Q_OBJECT
 
 public:
-    enum class TerminateReply { Now, Cancel };
+    enum class TerminateReply
+    {
+        Now,
+        Cancel
+    };
 
-    AppDelegate(QSettings &settings, PersistentStore &store, UserPrompts &prompts, DaemonLocation daemon,
-                std::optional<QString> remoteScriptFolder, QObject *parent = nullptr);
+    AppDelegate(QSettings &settings, PersistentStore &store, UserPrompts &prompts,
+                DaemonLocation daemon, std::optional<QString> remoteScriptFolder,
+                QObject *parent = nullptr);
 
     // Set by the composition root before the launch sequence runs; each is optional.
     void setDetector(DetectorControl *detector) { m_detector = detector; }

@@ -84,7 +84,8 @@ std::optional<qint64> PersistentStore::lastPortUniqueID()
     if (!m_open)
         return std::nullopt;
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("SELECT lastPortUniqueID FROM Preferences ORDER BY id LIMIT 1"))) {
+    if (!query.exec(
+            QStringLiteral("SELECT lastPortUniqueID FROM Preferences ORDER BY id LIMIT 1"))) {
         m_lastError = describe(query.lastError());
         return std::nullopt;
     }
@@ -114,11 +115,13 @@ bool PersistentStore::save()
         const QVariant id = exists ? query.value(0) : QVariant();
         query.finish();
         if (exists) {
-            ok = query.prepare(QStringLiteral("UPDATE Preferences SET lastPortUniqueID = ? WHERE id = ?"));
+            ok = query.prepare(
+                QStringLiteral("UPDATE Preferences SET lastPortUniqueID = ? WHERE id = ?"));
             query.addBindValue(*m_pendingLastPortUniqueID);
             query.addBindValue(id);
         } else {
-            ok = query.prepare(QStringLiteral("INSERT INTO Preferences (lastPortUniqueID) VALUES (?)"));
+            ok = query.prepare(
+                QStringLiteral("INSERT INTO Preferences (lastPortUniqueID) VALUES (?)"));
             query.addBindValue(*m_pendingLastPortUniqueID);
         }
         ok = ok && query.exec();

@@ -61,8 +61,14 @@ QString describe(const Outcome &outcome)
 {
     struct
     {
-        QString operator()(const UpToDate &o) const { return QStringLiteral("upToDate(%1)").arg(o.version); }
-        QString operator()(const Installed &o) const { return QStringLiteral("installed(%1)").arg(o.version); }
+        QString operator()(const UpToDate &o) const
+        {
+            return QStringLiteral("upToDate(%1)").arg(o.version);
+        }
+        QString operator()(const Installed &o) const
+        {
+            return QStringLiteral("installed(%1)").arg(o.version);
+        }
         QString operator()(const Updated &o) const
         {
             return QStringLiteral("updated(%1 -> %2)").arg(o.from, o.to);
@@ -71,7 +77,10 @@ QString describe(const Outcome &outcome)
         {
             return QStringLiteral("libraryNotFound(%1)").arg(o.expected);
         }
-        QString operator()(const Failed &o) const { return QStringLiteral("failed(%1)").arg(o.reason); }
+        QString operator()(const Failed &o) const
+        {
+            return QStringLiteral("failed(%1)").arg(o.reason);
+        }
     } visitor;
     return std::visit(visitor, outcome);
 }
@@ -79,12 +88,9 @@ QString describe(const Outcome &outcome)
 const QStringList &remoteScriptFiles()
 {
     static const QStringList files = {
-        QStringLiteral("__init__.py"),
-        QStringLiteral("playback_controller.py"),
-        QStringLiteral("mapping_manager.py"),
-        QStringLiteral("ableton_socket_server.py"),
-        QStringLiteral("socket_manager.py"),
-        QStringLiteral("setlist_manager.py"),
+        QStringLiteral("__init__.py"),        QStringLiteral("playback_controller.py"),
+        QStringLiteral("mapping_manager.py"), QStringLiteral("ableton_socket_server.py"),
+        QStringLiteral("socket_manager.py"),  QStringLiteral("setlist_manager.py"),
     };
     return files;
 }
@@ -165,7 +171,8 @@ std::optional<QString> copyRemoteScript(const QString &source, const QString &de
         // than write through it.
         fs::copy_file(from / file, dest / file, fs::copy_options::none, ec);
         if (ec)
-            return QStringLiteral("Couldn't copy %1 into %2: %3").arg(name, destination, message(ec));
+            return QStringLiteral("Couldn't copy %1 into %2: %3")
+                .arg(name, destination, message(ec));
     }
 
     const QString markerPath = destination + QLatin1Char('/') + QLatin1String(kMarkerName);
@@ -173,7 +180,8 @@ std::optional<QString> copyRemoteScript(const QString &source, const QString &de
     if (isLink(markerPath))
         fs::remove(toPath(markerPath), ec);
     QSaveFile marker(markerPath);
-    if (!marker.open(QIODevice::WriteOnly) || marker.write(version.toUtf8()) < 0 || !marker.commit())
+    if (!marker.open(QIODevice::WriteOnly) || marker.write(version.toUtf8()) < 0 ||
+        !marker.commit())
         return QStringLiteral("Couldn't write %1: %2").arg(markerPath, marker.errorString());
     return std::nullopt;
 }
@@ -190,8 +198,11 @@ Outcome installIfNeeded(const Environment &env)
             missing.append(name);
     }
     if (!missing.isEmpty()) {
-        return Failed{QStringLiteral("This build is missing part of the Remote Script: ") + missing.join(QStringLiteral(", "))
-                      + QStringLiteral(". Check that Marquell_Python_Backend is still a member of the Marquell target.")};
+        return Failed{
+            QStringLiteral("This build is missing part of the Remote Script: ") +
+            missing.join(QStringLiteral(", ")) +
+            QStringLiteral(
+                ". Check that Marquell_Python_Backend is still a member of the Marquell target.")};
     }
 
     const std::optional<QString> library = findUserLibrary(env);
@@ -204,7 +215,8 @@ Outcome installIfNeeded(const Environment &env)
     if (installed && *installed == shipped)
         return UpToDate{shipped};
 
-    if (const std::optional<QString> error = copyRemoteScript(*env.sourceFolder, destination, shipped))
+    if (const std::optional<QString> error =
+            copyRemoteScript(*env.sourceFolder, destination, shipped))
         return Failed{*error};
     if (!installed)
         return Installed{shipped};

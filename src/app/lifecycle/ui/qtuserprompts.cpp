@@ -10,7 +10,8 @@ void QtUserPrompts::inform(const QString &message, const QString &informativeTex
     ask(message, informativeText, {QStringLiteral("OK")});
 }
 
-int QtUserPrompts::ask(const QString &message, const QString &informativeText, const QStringList &buttons)
+int QtUserPrompts::ask(const QString &message, const QString &informativeText,
+                       const QStringList &buttons)
 {
     QMessageBox box(m_parent);
     box.setIcon(QMessageBox::Warning);
@@ -28,7 +29,8 @@ int QtUserPrompts::ask(const QString &message, const QString &informativeText, c
     return static_cast<int>(added.indexOf(box.clickedButton()));
 }
 
-std::optional<QString> QtUserPrompts::chooseFolder(const QString &title, const QString &confirmLabel)
+std::optional<QString> QtUserPrompts::chooseFolder(const QString &title,
+                                                   const QString &confirmLabel)
 {
     QFileDialog dialog(m_parent, title);
     dialog.setFileMode(QFileDialog::Directory);

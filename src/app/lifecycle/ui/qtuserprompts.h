@@ -12,7 +12,8 @@ public:
     explicit QtUserPrompts(QWidget *parent = nullptr) : m_parent(parent) {}
 
     void inform(const QString &message, const QString &informativeText) override;
-    int ask(const QString &message, const QString &informativeText, const QStringList &buttons) override;
+    int ask(const QString &message, const QString &informativeText,
+            const QStringList &buttons) override;
     std::optional<QString> chooseFolder(const QString &title, const QString &confirmLabel) override;
     bool presentError(const QString &description) override;
 
