@@ -79,20 +79,6 @@ private slots:
                  (QStringList{QStringLiteral("Cancel"), QStringLiteral("Quit anyway")}));
     }
 
-    void informHasOneOkButton()
-    {
-        QStringList seenButtons;
-        whenModal([&](QWidget *w) {
-            auto *box = qobject_cast<QMessageBox *>(w);
-            QVERIFY(box);
-            for (QAbstractButton *b : box->buttons())
-                seenButtons << b->text();
-            box->buttons().constFirst()->click();
-        });
-        QtUserPrompts().inform(QStringLiteral("Done"), QStringLiteral("All good"));
-        QCOMPARE(seenButtons, QStringList{QStringLiteral("OK")});
-    }
-
     void chooseFolderOffersFoldersOnly()
     {
         QTemporaryDir dir;
