@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: MIT
+#include "persistentstore.h"
+#include "temphome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+// A second, independent connection to the same file: what another process would see.
+class Peer final
+{
+public:
+    explicit Peer(const QString &file)
+    {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peer"));
+        m_db.setDatabaseName(file);
+        m_db.open();
+    }
+    ~Peer()
+    {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("peer"));
+    }
+    bool exec(const QString &sql)
+    {
+        QSqlQuery q(m_db);
+        return q.exec(sql);
+    }
+    QList<qint64> storedIds()
+    {
+        QList<qint64> ids;
+        QSqlQuery q(m_db);
+        if (q.exec(QStringLiteral("SELECT lastPortUniqueID FROM Preferences ORDER BY id")))
+            while (q.next())
+                ids.append(q.value(0).toLongLong());
+        return ids;
+    }
+
+private:
+    QSqlDatabase m_db;
+};
+
+class TestPersistentStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString folder() const { return m_home->path() + QStringLiteral("/appdata"); }
+    std::unique_ptr<TempHome> m_home;
+
+private slots:
+    void init() { m_home = std::make_unique<TempHome>(); }
+    void cleanup() { m_home.reset(); }
+
+    void defaultFolderIsUnderTheTestHome()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Marquell"));
+        QVERIFY2(PersistentStore::defaultFolder().startsWith(m_home->path()),
+                 qPrintable(PersistentStore::defaultFolder()));
+    }
+
+    void emptyStoreHasNoRecord()
+    {
+        PersistentStore store;
+        QVERIFY(store.open(folder()));
+        QCOMPARE(store.filePath(), folder() + QStringLiteral("/StageRun__Storyboard_.sqlite"));
+        QVERIFY(QFile::exists(store.filePath()));
+        QCOMPARE(store.lastPortUniqueID(), std::nullopt);
+        QVERIFY(!store.hasChanges());
+        QVERIFY(store.save()); // nothing to do is not a failure
+    }
+
+    void savedValueSurvivesReopening_data()
+    {
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("none selected") << qint64(-1);
+        QTest::newRow("32-bit") << qint64(-1'234'567'890);
+        QTest::newRow("beyond 32 bits") << qint64(0x7fff'ffff'ffffLL);
+    }
+    void savedValueSurvivesReopening()
+    {
+        QFETCH(qint64, id);
+        {
+            PersistentStore store;
+            QVERIFY(store.open(folder()));
+            store.setLastPortUniqueID(id);
+            QVERIFY(store.hasChanges());
+            QCOMPARE(store.lastPortUniqueID(), std::optional<qint64>(id));
+            QVERIFY(store.save());
+            QVERIFY(!store.hasChanges());
+        }
+        PersistentStore again;
+        QVERIFY(again.open(folder()));
+        QCOMPARE(again.lastPortUniqueID(), std::optional<qint64>(id));
+    }
+
+    void repeatedSavesKeepOneRecord()
+    {
+        PersistentStore store;
+        QVERIFY(store.open(folder()));
+        for (qint64 id : {11, 22, 33}) {
+            store.setLastPortUniqueID(id);
+            QVERIFY(store.save());
+        }
+        Peer peer(store.filePath());
+        QCOMPARE(peer.storedIds(), QList<qint64>{33});
+    }
+
+    void writerUpdatesTheFirstRecord()
+    {
+        PersistentStore store;
+        QVERIFY(store.open(folder()));
+        {
+            Peer peer(store.filePath());
+            QVERIFY(peer.exec(
+                QStringLiteral("INSERT INTO Preferences (lastPortUniqueID) VALUES (1), (2)")));
+        }
+        QCOMPARE(store.lastPortUniqueID(), std::optional<qint64>(1));
+        store.setLastPortUniqueID(7);
+        QVERIFY(store.save());
+        Peer peer(store.filePath());
+        QCOMPARE(peer.storedIds(), (QList<qint64>{7, 2}));
+    }
+
+    // A failed save must leave the edit pending, or the quit rule has nothing to retry.
+    void failedSaveKeepsThePendingValue()
+    {
+        PersistentStore store;
+        QVERIFY(store.open(folder()));
+        store.setLastPortUniqueID(5);
+        QVERIFY(store.save());
+        {
+            Peer peer(store.filePath());
+            QVERIFY(peer.exec(QStringLiteral("DROP TABLE Preferences")));
+        }
+        store.setLastPortUniqueID(42);
+        QVERIFY(!store.save());
+        QVERIFY(!store.lastError().isEmpty());
+        QVERIFY(store.hasChanges());
+        QCOMPARE(store.lastPortUniqueID(), std::optional<qint64>(42));
+
+        {
+            Peer peer(store.filePath());
+            QVERIFY(peer.exec(
+                QStringLiteral("CREATE TABLE Preferences (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                               "lastPortUniqueID INTEGER NOT NULL DEFAULT -1)")));
+        }
+        QVERIFY(store.save());
+        QVERIFY(!store.hasChanges());
+        Peer peer(store.filePath());
+        QCOMPARE(peer.storedIds(), QList<qint64>{42});
+    }
+
+    void unusableStoreIsReported_data()
+    {
+        QTest::addColumn<QString>("blocker"); // a plain file at this path relative to the folder
+        QTest::newRow("folder is a file") << QString();
+        QTest::newRow("store is not a database") << QStringLiteral("/StageRun__Storyboard_.sqlite");
+    }
+    void unusableStoreIsReported()
+    {
+        QFETCH(QString, blocker);
+        QDir().mkpath(m_home->path());
+        if (!blocker.isEmpty())
+            QDir().mkpath(folder());
+        QFile file(folder() + blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+        file.close();
+
+        PersistentStore store;
+        QVERIFY(!store.open(folder()));
+        QVERIFY(!store.isOpen());
+        QVERIFY(!store.lastError().isEmpty());
+        store.setLastPortUniqueID(3);
+        QVERIFY(!store.save());
+        QVERIFY(store.hasChanges());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPersistentStore)
+#include "tst_persistentstore.moc"
