@@ -93,6 +93,9 @@ void SocketClient::disconnectFromServer()
 void SocketClient::onConnected()
 {
     m_isConnected = true;
+    // Messages are a few bytes each, sent when the performer acts: do not hold them back.
+    if (m_socket)
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QMetaObject::invokeMethod(
         this,
         [this] {
