@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,61 +44,81 @@ bool readExactly(int fd, char *buffer, size_t size)
     return true;
 }
 
-// A blocking loopback server on its own thread: accepts one client, optionally plays the
-// handshake, then stamps the arrival time of every two-byte message.
+int listenLoopback(int *port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    ::listen(fd, 1);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+// One blocking loopback server thread for both paths, so both see the same wake-ups:
+// it accepts the client (and plays the handshake) and the bare socket, then stamps the
+// arrival time of every two-byte message on either connection.
 class Receiver
 {
 public:
-    Receiver(int messages, bool handshake) : m_arrivals(size_t(messages)), m_handshake(handshake)
+    explicit Receiver(int messages) : m_arrivals{std::vector<qint64>(size_t(messages)), std::vector<qint64>(size_t(messages))}
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size);
-        m_port = ntohs(address.sin_port);
+        m_listeners[0] = listenLoopback(&m_ports[0]);
+        m_listeners[1] = listenLoopback(&m_ports[1]);
         m_thread = std::thread([this] { run(); });
     }
     ~Receiver()
     {
         m_thread.join();
-        ::close(m_listener);
+        ::close(m_listeners[0]);
+        ::close(m_listeners[1]);
     }
-    int port() const { return m_port; }
-    int received() const { return m_count.load(std::memory_order_acquire); }
-    qint64 arrival(int i) const { return m_arrivals[size_t(i)]; }
+    int port(int path) const { return m_ports[path]; }
+    int received(int path) const { return m_counts[path].load(std::memory_order_acquire); }
+    qint64 arrival(int path, int i) const { return m_arrivals[path][size_t(i)]; }
 
 private:
     void run()
     {
-        const int fd = ::accept(m_listener, nullptr, nullptr);
-        if (fd < 0)
+        const int client = ::accept(m_listeners[0], nullptr, nullptr);
+        if (client < 0)
             return;
-        if (m_handshake) {
-            const QByteArray token = livelink::frame(livelink::kServerIdentity);
-            ::send(fd, token.constData(), size_t(token.size()), 0);
-            char reply[15];
-            if (!readExactly(fd, reply, sizeof reply))
-                return;
-        }
+        const QByteArray token = livelink::frame(livelink::kServerIdentity);
+        ::send(client, token.constData(), size_t(token.size()), 0);
+        char reply[15];
+        if (!readExactly(client, reply, sizeof reply))
+            return;
+        const int bare = ::accept(m_listeners[1], nullptr, nullptr);
+        if (bare < 0)
+            return;
+        const int fds[2] = {client, bare};
+        const size_t total = m_arrivals[0].size();
         char message[2];
-        for (size_t i = 0; i < m_arrivals.size(); ++i) {
-            if (!readExactly(fd, message, sizeof message))
+        while (size_t(received(0)) < total || size_t(received(1)) < total) {
+            pollfd waiters[2] = {{client, POLLIN, 0}, {bare, POLLIN, 0}};
+            if (::poll(waiters, 2, -1) <= 0)
                 break;
-            m_arrivals[i] = nowNs();
-            m_count.store(int(i) + 1, std::memory_order_release);
+            for (int path = 0; path < 2; ++path) {
+                if (!(waiters[path].revents & POLLIN))
+                    continue;
+                if (!readExactly(fds[path], message, sizeof message))
+                    return;
+                const int i = received(path);
+                m_arrivals[path][size_t(i)] = nowNs();
+                m_counts[path].store(i + 1, std::memory_order_release);
+            }
         }
-        ::close(fd);
+        ::close(client);
+        ::close(bare);
     }
 
-    std::vector<qint64> m_arrivals;
-    bool m_handshake;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<int> m_count{0};
+    std::vector<qint64> m_arrivals[2];
+    int m_listeners[2] = {-1, -1};
+    int m_ports[2] = {0, 0};
+    std::atomic<int> m_counts[2]{0, 0};
     std::thread m_thread;
 };
 
@@ -128,14 +149,13 @@ int main(int argc, char **argv)
     constexpr int kSends = 10000;
     const QByteArray command = livelink::encodeTransportCommand(4);
 
-    Receiver clientSide(kSends, true);
-    Receiver bareSide(kSends, false);
+    Receiver receiver(kSends);
 
     TransportMappings mappings;
     SocketClient client(mappings);
-    client.connectToServer(QStringLiteral("127.0.0.1"), clientSide.port());
+    client.connectToServer(QStringLiteral("127.0.0.1"), receiver.port(0));
     QTcpSocket bare;
-    bare.connectToHost(QStringLiteral("127.0.0.1"), quint16(bareSide.port()));
+    bare.connectToHost(QStringLiteral("127.0.0.1"), quint16(receiver.port(1)));
     if (!waitFor([&] { return client.serverValidated() && bare.state() == QAbstractSocket::ConnectedState; })) {
         std::fprintf(stderr, "could not connect to the loopback receivers\n");
         return 1;
@@ -145,8 +165,8 @@ int main(int argc, char **argv)
     std::vector<qint64> viaClient, viaBare;
     viaClient.reserve(kSends);
     viaBare.reserve(kSends);
-    auto spinUntil = [](const Receiver &r, int count) {
-        while (r.received() < count)
+    auto spinUntil = [&receiver](int path, int count) {
+        while (receiver.received(path) < count)
             std::this_thread::yield();
     };
     for (int i = 0; i < kSends; ++i) {
@@ -156,13 +176,13 @@ int main(int argc, char **argv)
             const qint64 start = nowNs();
             if (clientTurn) {
                 client.sendTransportCommand(4);
-                spinUntil(clientSide, i + 1);
-                viaClient.push_back(clientSide.arrival(i) - start);
+                spinUntil(0, i + 1);
+                viaClient.push_back(receiver.arrival(0, i) - start);
             } else {
                 bare.write(command);
                 bare.flush();
-                spinUntil(bareSide, i + 1);
-                viaBare.push_back(bareSide.arrival(i) - start);
+                spinUntil(1, i + 1);
+                viaBare.push_back(receiver.arrival(1, i) - start);
             }
         }
         if (i % 500 == 0)
