@@ -1,0 +1,405 @@
+// SPDX-License-Identifier: MIT
+#include "socketclient.h"
+
+#include "livelinkcodec.h"
+#include "log.h"
+#include "mappingdata.h"
+#include "serverdetector.h"
+#include "serverdetectordelegate.h"
+#include "socketclientdelegate.h"
+#include "songmanager.h"
+#include "transportmappings.h"
+
+#include <QHash>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <array>
+#include <variant>
+
+namespace {
+
+constexpr std::array<const char *, 4> kControlNames{"play", "stop", "previous", "next"};
+
+} // namespace
+
+SocketClient::SocketClient(TransportMappings &mappings, QObject *parent)
+    : QObject(parent), m_mappings(mappings)
+{
+    m_validationTimer.setSingleShot(true);
+    QObject::connect(&m_validationTimer, &QTimer::timeout, this, &SocketClient::onValidationTimeout);
+}
+
+SocketClient::~SocketClient()
+{
+    if (m_socket) {
+        QObject::disconnect(m_socket, nullptr, this, nullptr);
+        m_socket->abort();
+    }
+}
+
+void SocketClient::setSongManager(SongManager *songManager)
+{
+    m_songManager = songManager;
+}
+
+void SocketClient::setServerDetector(ServerDetector *detector)
+{
+    m_detector = detector;
+}
+
+void SocketClient::connectToServer(const QString &host, int port)
+{
+    m_isAttemptingConnection = true;
+    if (m_socket) {
+        // Replaced, not torn down: the caller is already starting over.
+        QObject::disconnect(m_socket, nullptr, this, nullptr);
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    m_reader.clear();
+    m_isConnected = false;
+    m_serverValidated = false; // every connection starts unvalidated
+
+    m_socket = new QTcpSocket(this);
+    QTcpSocket *socket = m_socket;
+    QObject::connect(socket, &QTcpSocket::connected, this, &SocketClient::onConnected);
+    QObject::connect(socket, &QTcpSocket::readyRead, this, &SocketClient::onReadyRead);
+    QObject::connect(socket, &QTcpSocket::disconnected, this, &SocketClient::tearDown);
+    QObject::connect(socket, &QTcpSocket::errorOccurred, this,
+                     [this, socket](QAbstractSocket::SocketError) {
+                         if (socket != m_socket)
+                             return;
+                         mlog::out(QStringLiteral("Live link connection error: ") + socket->errorString());
+                         tearDown();
+                     });
+
+    // Each attempt gets the whole time-out; an earlier attempt's cannot cut a later one short.
+    m_validationTimer.start(m_validationTimeout);
+    if (port < 0 || port > 65535) {
+        mlog::out(QStringLiteral("Invalid port for the Live link: %1").arg(port));
+        QMetaObject::invokeMethod(this, &SocketClient::tearDown, Qt::QueuedConnection);
+        return;
+    }
+    socket->connectToHost(host, static_cast<quint16>(port));
+}
+
+void SocketClient::disconnectFromServer()
+{
+    tearDown();
+}
+
+void SocketClient::onConnected()
+{
+    m_isConnected = true;
+    // Messages are a few bytes each, sent when the performer acts: do not hold them back.
+    if (m_socket)
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_detectorDelegate)
+                m_detectorDelegate->showWaitingForValidation();
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketClient::onValidationTimeout()
+{
+    if (!m_serverValidated)
+        tearDown();
+}
+
+void SocketClient::onReadyRead()
+{
+    QTcpSocket *socket = m_socket;
+    if (!socket)
+        return;
+    m_reader.feed(socket->readAll());
+    // Every complete frame now, partial ones wait for the next event.
+    while (socket == m_socket && !m_isDisconnecting) {
+        FrameReader::Result result = m_reader.next();
+        if (result.status == FrameReader::Status::NeedMore)
+            return;
+        if (result.status == FrameReader::Status::BadLength) {
+            // Nothing after a bad length can be trusted: the stream is out of step.
+            mlog::out(QStringLiteral("Invalid payload length: %1").arg(result.length));
+            tearDown();
+            return;
+        }
+        if (m_serverValidated)
+            handleMessage(result.payload);
+        else
+            handleHandshake(result.payload);
+    }
+}
+
+void SocketClient::handleHandshake(const QByteArray &payload)
+{
+    if (!livelink::isServerIdentity(payload)) {
+        mlog::out(QStringLiteral("Invalid server ID"));
+        tearDown();
+        return;
+    }
+    m_serverValidated = true;
+    m_validationTimer.stop();
+    write(livelink::clientIdentityReply());
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_detectorDelegate)
+                m_detectorDelegate->showConnected();
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketClient::tearDown()
+{
+    if (m_isDisconnecting)
+        return;
+    m_isDisconnecting = true;
+    m_validationTimer.stop();
+    if (m_socket) {
+        QTcpSocket *socket = m_socket;
+        m_socket = nullptr;
+        QObject::disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        socket->deleteLater(); // may be inside one of its own signals
+    }
+    m_reader.clear();
+    m_isConnected = false;
+
+    if (m_detectorDelegate)
+        m_detectorDelegate->showConnectionFailed(QString());
+
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_detector) {
+                m_detector->reset();
+                m_detector->startDetection();
+            }
+            m_isDisconnecting = false;
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketClient::handleMessage(const QByteArray &payload)
+{
+    const auto type = static_cast<quint8>(payload.at(0));
+    switch (type) {
+    case 0:
+        applyMidiMap(payload);
+        return;
+    case 1:
+        if (payload.size() >= 2) {
+            const auto value = static_cast<quint8>(payload.at(1));
+            if (value == 1)
+                setPlaying(true);
+            else if (value == 2)
+                setPlaying(false);
+            return;
+        }
+        break;
+    case 2:
+        return;
+    case 3:
+        applySongPool(payload);
+        return;
+    case 5:
+        if (payload.size() >= 2) {
+            const int index = static_cast<quint8>(payload.at(1));
+            QMetaObject::invokeMethod(
+                this,
+                [this, index] {
+                    if (m_delegate)
+                        m_delegate->selectSetlistRow(index);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        break;
+    case 7:
+        if (payload.size() >= 2) {
+            const int mode = static_cast<quint8>(payload.at(1));
+            QMetaObject::invokeMethod(
+                this,
+                [this, mode] {
+                    if (m_delegate)
+                        m_delegate->showCueMode(mode);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        break;
+    case 8: {
+        mlog::out(QStringLiteral("BPM received"));
+        const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
+        if (const auto *tempo = std::get_if<livelink::Tempo>(&message)) {
+            const float bpm = tempo->bpm();
+            QMetaObject::invokeMethod(
+                this,
+                [this, bpm] {
+                    if (m_delegate)
+                        m_delegate->showBPM(bpm);
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    default:
+        mlog::out(QStringLiteral("Unknown header: %1").arg(type));
+        return;
+    }
+    mlog::out(QStringLiteral("Ignoring short message of type %1.").arg(type));
+}
+
+void SocketClient::applyMidiMap(const QByteArray &payload)
+{
+    const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
+    const auto *map = std::get_if<livelink::MidiMap>(&message);
+    if (!map) {
+        mlog::out(QStringLiteral("Ignoring malformed MIDI map message."));
+        return;
+    }
+    std::array<std::optional<MappingData>, 4> byTag;
+    for (const livelink::MidiMapRecord &record : map->records) {
+        const auto known = std::find_if(kControlNames.begin(), kControlNames.end(),
+                                        [&record](const char *name) {
+                                            return record.name == QLatin1String(name);
+                                        });
+        if (known == kControlNames.end()) {
+            mlog::out(QStringLiteral("Unknown control name: ") + record.name);
+            continue;
+        }
+        // A channel or note number MIDI cannot carry is no usable mapping; the rest of
+        // the message still holds.
+        if (record.channel > 15 || record.identifier > 127) {
+            mlog::out(QStringLiteral("Ignoring out-of-range mapping for %1: channel %2, identifier %3")
+                          .arg(record.name)
+                          .arg(record.channel)
+                          .arg(record.identifier));
+            continue;
+        }
+        byTag[std::distance(kControlNames.begin(), known)] =
+            MappingData{record.msgType, record.channel, record.identifier};
+    }
+    for (int tag = 1; tag <= 4; ++tag)
+        m_mappings.setMapping(tag, byTag[tag - 1]);
+    QPointer<TransportMappings> mappings(&m_mappings);
+    QMetaObject::invokeMethod(
+        &m_mappings, [mappings] { emit mappings->midiMappingDidUpdate(); }, Qt::QueuedConnection);
+}
+
+void SocketClient::applySongPool(const QByteArray &payload)
+{
+    mlog::out(QStringLiteral("Processing Song Pool Update."));
+    const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
+    const auto *update = std::get_if<livelink::SongPoolUpdate>(&message);
+    if (!update) {
+        mlog::out(QStringLiteral("Ignoring malformed song pool message."));
+        return;
+    }
+    if (m_songManager)
+        m_songManager->replaceSongPool(update->pool);
+    if (!update->setlistBytesFollow) {
+        if (m_songManager)
+            m_songManager->replaceSetlist(std::nullopt);
+        return;
+    }
+    mlog::out(QStringLiteral("Processing Setlist Update."));
+    if (update->setlistSection == livelink::SetlistSection::Malformed) {
+        mlog::out(QStringLiteral("Ignoring malformed setlist; the setlist is unchanged."));
+        return;
+    }
+    if (m_songManager)
+        m_songManager->replaceSetlist(update->setlist);
+}
+
+void SocketClient::setPlaying(bool playing)
+{
+    if (m_isPlaying == playing)
+        return;
+    m_isPlaying = playing;
+    emit isPlayingChanged(playing);
+}
+
+// ---- senders ---------------------------------------------------------------------
+
+void SocketClient::sendMapping(quint8 channel, quint8 msgType, quint16 identifier, quint8 tag)
+{
+    if (msgType == 0xF0)
+        return; // a learnt message Live cannot map
+    send(livelink::encodeSetMapping(channel, msgType, identifier, tag));
+}
+
+void SocketClient::sendTransportCommand(int command)
+{
+    sendByteMessage(command, quint8(livelink::ClientType::TransportCommand), "transport command");
+}
+
+void SocketClient::sendClearMapping(int tag)
+{
+    sendByteMessage(tag, quint8(livelink::ClientType::ClearMapping), "clear mapping tag");
+}
+
+void SocketClient::sendSelectSetlistIndex(int index)
+{
+    sendByteMessage(index, quint8(livelink::ClientType::SelectSetlistIndex), "setlist index");
+}
+
+void SocketClient::sendSetlist(const QList<Song> &songs)
+{
+    send(livelink::encodeSetlist(songs));
+}
+
+void SocketClient::sendPlaySongPoolSong(quint64 id)
+{
+    send(livelink::encodePlaySongPoolSong(id));
+}
+
+void SocketClient::sendCueMode(int mode)
+{
+    sendByteMessage(mode, quint8(livelink::ClientType::CueMode), "cue mode");
+}
+
+void SocketClient::sendClearAllMappings()
+{
+    send(livelink::encodeClearAllMappings());
+}
+
+void SocketClient::sendByteMessage(int value, quint8 type, const char *what)
+{
+    if (value < 0 || value > 255) {
+        // Wrapping would send a different value; better to send nothing.
+        mlog::out(QStringLiteral("Not sending %1 %2: outside 0 to 255.").arg(QLatin1String(what)).arg(value));
+        return;
+    }
+    send(livelink::encodeByteMessage(static_cast<quint8>(value), static_cast<livelink::ClientType>(type)));
+}
+
+void SocketClient::send(const QByteArray &bytes)
+{
+    // Before validation the server expects only the identity reply.
+    if (!m_socket || !m_isConnected || !m_serverValidated)
+        return;
+    write(bytes);
+}
+
+bool SocketClient::write(const QByteArray &bytes)
+{
+    if (!m_socket)
+        return false;
+    // QTcpSocket keeps in its buffer whatever the kernel does not take yet, so a
+    // message leaves whole or, on failure, not at all.
+    const qint64 written = m_socket->write(bytes);
+    if (written != bytes.size()) {
+        mlog::out(QStringLiteral("Failed to send %1 bytes to Live: %2")
+                      .arg(bytes.size())
+                      .arg(m_socket->errorString()));
+        return false;
+    }
+    m_socket->flush();
+    return true;
+}
