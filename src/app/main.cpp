@@ -7,7 +7,11 @@
 #include "persistentstore.h"
 #include "qtuserprompts.h"
 #include "remotescriptinstaller.h"
+#include "serverdetector.h"
 #include "signalquitwatcher.h"
+#include "socketclient.h"
+#include "songmanager.h"
+#include "transportmappings.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -22,21 +26,18 @@ namespace {
 // The Live link services, kept for the life of the process.
 struct LiveLink
 {
-    // SocketClient and ServerDetector join here, e.g.
-    //   std::unique_ptr<ServerDetector> detector;
-    //   std::unique_ptr<DetectorAdapter<ServerDetector>> detectorControl;
-};
+    TransportMappings mappings;
+    SocketClient client{mappings};
+    SongManager songs{client};
+    ServerDetector detector{client};
+    DetectorAdapter<ServerDetector> detectorControl{detector};
 
-// The one place the server detector meets the launch sequence:
-//   link->detector = std::make_unique<ServerDetector>(*link->socketClient);
-//   link->detectorControl = std::make_unique<DetectorAdapter<ServerDetector>>(*link->detector);
-//   delegate.setDetector(link->detectorControl.get());
-std::unique_ptr<LiveLink> wireLiveLink(AppDelegate &delegate)
-{
-    auto link = std::make_unique<LiveLink>();
-    Q_UNUSED(delegate);
-    return link;
-}
+    LiveLink()
+    {
+        client.setSongManager(&songs);
+        client.setServerDetector(&detector);
+    }
+};
 
 } // namespace
 
@@ -60,7 +61,8 @@ int main(int argc, char *argv[])
         return EXIT_FAILURE;
     delegate.setAppearanceHook(&applyDarkAppearance);
 
-    const std::unique_ptr<LiveLink> liveLink = wireLiveLink(delegate);
+    const auto liveLink = std::make_unique<LiveLink>();
+    delegate.setDetector(&liveLink->detectorControl);
     const std::unique_ptr<QMenuBar> menu(createApplicationMenu(delegate));
 
     SignalQuitWatcher quitSignals;
