@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QIcon>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSvgRenderer>
@@ -230,15 +231,23 @@ void StagerunViewController::panelToggler()
     const bool collapse = !sv->isItemCollapsed(1);
     int width = 0;
     if (collapse) {
-        split->setProperty("expandedPoolWidth", pool->width());
         width = first->width() + chrome;
+        split->setProperty("poolWidthDelta", win->width() - width);
     } else {
-        // Give the pool back the room it had, not a sliver.
-        const int poolWidth = qMax(split->property("expandedPoolWidth").toInt(),
-                                   pool->minimumSizeHint().width());
-        width = first->width() + split->handleWidth() + poolWidth + chrome;
+        // Give the pool back the room it had (or, after a launch, its natural width).
+        int delta = split->property("poolWidthDelta").toInt();
+        if (delta <= 0)
+            delta = split->handleWidth() + qMax(pool->sizeHint().width(), pool->minimumSizeHint().width());
+        width = win->width() + delta;
     }
     sv->setItemCollapsed(1, collapse);
+    // The window's minimum width still counts the hidden pane until its layout reruns.
+    for (QWidget *w = split; w && w != win; w = w->parentWidget())
+        w->updateGeometry();
+    if (QLayout *layout = win->layout()) {
+        layout->invalidate();
+        layout->activate();
+    }
     if (win->isWindow() && !(win->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         win->resize(width, win->height());
     if (auto *main = qobject_cast<StageRunMainWindow *>(win))
