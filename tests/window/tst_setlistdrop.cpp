@@ -220,8 +220,10 @@ private slots:
         QTest::addColumn<int>("targetRow"); // -1: below the last row
         QTest::addColumn<bool>("lowerHalf");
         QTest::addColumn<QStringList>("after");
-        QTest::newRow("top of D: line above D") << 0 << 3 << false << QStringList{"B", "C", "A", "D"};
-        QTest::newRow("lower half of B: line below B") << 3 << 1 << true << QStringList{"A", "B", "D", "C"};
+        QTest::newRow("top of D: line above D")
+            << 0 << 3 << false << QStringList{"B", "C", "A", "D"};
+        QTest::newRow("lower half of B: line below B")
+            << 3 << 1 << true << QStringList{"A", "B", "D", "C"};
         QTest::newRow("top of A") << 2 << 0 << false << QStringList{"C", "A", "B", "D"};
         QTest::newRow("below the rows") << 1 << -1 << false << QStringList{"A", "C", "D", "B"};
     }
@@ -270,8 +272,8 @@ private slots:
     void modelsStayConsistent()
     {
         ShowWindowFixture f;
-        QAbstractItemModelTester setlistTester(f.setList->model(),
-                                               QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester setlistTester(
+            f.setList->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QAbstractItemModelTester poolTester(f.pool->model(),
                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
         f.load({"Blue Hour", "Copper Sky", "Glass Harbour"}, {"Blue Hour", "Glass Harbour"});

@@ -6,9 +6,9 @@
 #include "songmanager.h"
 #include "songtablemodel.h"
 #include "stagerunmainwindow.h"
-#include "stageruntableview.h"
 #include "stagerunsplitview.h"
 #include "stagerunsvcontroller.h"
+#include "stageruntableview.h"
 #include "stagerunviewcontroller.h"
 #include "toppaddedtextfieldcell.h"
 
@@ -130,7 +130,8 @@ private slots:
         SongManager songs(sender);
         songs.replaceSetlist(threeSongs());
         SongTableModel model(songs, SongTableModel::Kind::Setlist);
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         StageRunTableView table;
         table.setModel(&model);
         QSignalSpy changes(&table, &StageRunTableView::selectionDidChange);
@@ -159,7 +160,8 @@ private slots:
         songs.replaceSetlist(QList<Song>{threeSongs().at(2)});
         SongTableModel setlist(songs, SongTableModel::Kind::Setlist);
         SongTableModel pool(songs, SongTableModel::Kind::SongPool);
-        QAbstractItemModelTester t1(&setlist, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester t1(&setlist,
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
         QAbstractItemModelTester t2(&pool, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(setlist.rowCount(), 1);
         QCOMPARE(pool.rowCount(), 3);

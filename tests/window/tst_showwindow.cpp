@@ -120,7 +120,8 @@ private slots:
         QTest::addColumn<int>("selected");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<int>("expectedRow"); // -1: nothing selected, no index sent
-        QTest::newRow("last of three") << QStringList{"A", "B", "C"} << 2 << QStringList{"A", "B"} << 1;
+        QTest::newRow("last of three")
+            << QStringList{"A", "B", "C"} << 2 << QStringList{"A", "B"} << 1;
         QTest::newRow("middle") << QStringList{"A", "B", "C"} << 1 << QStringList{"A", "C"} << 1;
         QTest::newRow("first") << QStringList{"A", "B", "C"} << 0 << QStringList{"B", "C"} << 0;
         QTest::newRow("only entry") << QStringList{"A"} << 0 << QStringList{} << -1;
@@ -441,14 +442,19 @@ private slots:
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QColor>("lamp");
-        QTest::newRow("detector") << 0 << "Searching for Live on port 6000" << "Searching for Live on port 6000"
+        QTest::newRow("detector") << 0 << "Searching for Live on port 6000"
+                                  << "Searching for Live on port 6000"
                                   << StagerunViewController::lampOrange;
-        QTest::newRow("waiting") << 1 << "" << "Waiting for Validation" << StagerunViewController::lampBlue;
-        QTest::newRow("connected") << 2 << "" << "Connected to Live" << StagerunViewController::lampGreen;
-        QTest::newRow("failed, no error") << 3 << "" << "Connection failed. Retrying..."
-                                          << StagerunViewController::lampRed;
-        QTest::newRow("failed with error") << 3 << "Connection refused" << "Connection failed: Connection refused"
-                                           << StagerunViewController::lampRed;
+        QTest::newRow("waiting") << 1 << ""
+                                 << "Waiting for Validation" << StagerunViewController::lampBlue;
+        QTest::newRow("connected") << 2 << ""
+                                   << "Connected to Live" << StagerunViewController::lampGreen;
+        QTest::newRow("failed, no error")
+            << 3 << ""
+            << "Connection failed. Retrying..." << StagerunViewController::lampRed;
+        QTest::newRow("failed with error")
+            << 3 << "Connection refused"
+            << "Connection failed: Connection refused" << StagerunViewController::lampRed;
     }
     void statusReadouts()
     {
@@ -459,10 +465,18 @@ private slots:
         ShowWindowFixture f;
         ServerDetectorDelegate *delegate = f.window->delegatePane();
         switch (operation) {
-        case 0: delegate->showServerStatus(argument); break;
-        case 1: delegate->showWaitingForValidation(); break;
-        case 2: delegate->showConnected(); break;
-        default: delegate->showConnectionFailed(argument); break;
+        case 0:
+            delegate->showServerStatus(argument);
+            break;
+        case 1:
+            delegate->showWaitingForValidation();
+            break;
+        case 2:
+            delegate->showConnected();
+            break;
+        default:
+            delegate->showConnectionFailed(argument);
+            break;
         }
         QTRY_COMPARE(f.setlistPane->serverStatusTextField()->text(), text);
         QCOMPARE(f.setlistPane->statusIndicatorColor(), lamp);
@@ -509,8 +523,9 @@ private slots:
     {
         ShowWindowFixture f;
         show(f);
-        QTest::mouseClick(f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
-                          Qt::LeftButton);
+        QTest::mouseClick(
+            f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
+            Qt::LeftButton);
         QCOMPARE(f.launcher.launches, 1);
         QVERIFY(f.sender.messages.isEmpty());
     }

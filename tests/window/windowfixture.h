@@ -75,18 +75,17 @@ struct ShowWindowFixture
         songs.replaceSongPool(songsNamed(poolNames, 100));
         QList<Song> setlist;
         for (const QString &name : setlistNames) {
-            const auto match = std::find_if(songs.songPoolData().cbegin(), songs.songPoolData().cend(),
-                                            [&](const Song &s) { return s.name == name; });
-            setlist.append(match != songs.songPoolData().cend() ? *match : song(900 + setlist.size(), name));
+            const auto match =
+                std::find_if(songs.songPoolData().cbegin(), songs.songPoolData().cend(),
+                             [&](const Song &s) { return s.name == name; });
+            setlist.append(match != songs.songPoolData().cend() ? *match
+                                                                : song(900 + setlist.size(), name));
         }
         songs.replaceSetlist(setlist);
         sender.clear();
     }
 
-    QString setlistCell(int row) const
-    {
-        return setList->model()->index(row, 0).data().toString();
-    }
+    QString setlistCell(int row) const { return setList->model()->index(row, 0).data().toString(); }
 
     void clickRow(StageRunTableView *table, int row) const
     {

@@ -10,7 +10,8 @@
 #include "stagerunviewcontroller.h"
 
 #include <QApplication>
-#include <QStandardPaths>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -43,8 +44,8 @@ public:
 QList<Song> demoPool()
 {
     const char *names[][2] = {
-        {"Opening Lights", "4:12"}, {"Midnight Engine", "5:03"}, {"Glass Harbour", "3:47"},
-        {"Northern Wire", "4:30"},  {"Slow Satellite", "6:01"},  {"Paper Crowns", "3:22"},
+        {"Opening Lights", "4:12"}, {"Midnight Engine", "5:03"},  {"Glass Harbour", "3:47"},
+        {"Northern Wire", "4:30"},  {"Slow Satellite", "6:01"},   {"Paper Crowns", "3:22"},
         {"Velvet Static", "4:48"},  {"Afterglow Avenue", "5:15"}, {"Copper Sky", "3:58"},
         {"Echo Republic", "4:05"},  {"Last Train Home", "7:20"},  {"Blue Hour", "3:33"},
     };
@@ -62,8 +63,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Marquell"));
     QCoreApplication::setApplicationName(QStringLiteral("MarquellWindowPreview"));
-    // Never the user's real settings.
-    QStandardPaths::setTestModeEnabled(true);
+    // Never the user's real settings, and nothing left behind.
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
 
     const QStringList args = app.arguments().mid(1);
     QString out = QStringLiteral("windowpreview.png");
@@ -88,9 +91,11 @@ int main(int argc, char **argv)
     pane->selectSetlistRow(2);
     pane->showBPM(128.0f);
     window->updatePlayButton(args.contains(QLatin1String("--playing")));
-    if (args.contains(QLatin1String("--collapsed")))
-        pane->panelToggler();
     window->show();
+    if (args.contains(QLatin1String("--collapsed"))) {
+        QCoreApplication::processEvents();
+        pane->panelToggler();
+    }
 
     if (args.contains(QLatin1String("--show")))
         return app.exec();

@@ -83,8 +83,8 @@ std::unique_ptr<StageRunMainWindow> createShowWindow(ShowWindowServices &service
             pane->viewDidLoad(services);
     }
 
-    for (QTableView *table : {static_cast<QTableView *>(ui.setList),
-                              static_cast<QTableView *>(ui.songPool)}) {
+    for (QTableView *table :
+         {static_cast<QTableView *>(ui.setList), static_cast<QTableView *>(ui.songPool)}) {
         table->verticalHeader()->setDefaultSectionSize(54);
         table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     }

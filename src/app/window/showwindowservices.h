@@ -9,6 +9,6 @@ class SongManager;
 struct ShowWindowServices
 {
     SongManager &songManager;
-    LiveLinkSender &sender;          // the socket client
-    DaemonLauncher &daemonLauncher;  // the application delegate
+    LiveLinkSender &sender;         // the socket client
+    DaemonLauncher &daemonLauncher; // the application delegate
 };

@@ -11,19 +11,16 @@ const QString SongTableModel::setlistRowMimeType =
 
 SongTableModel::SongTableModel(SongManager &songManager, Kind kind, QObject *parent)
     : QAbstractTableModel(parent), m_songManager(songManager), m_kind(kind)
-{
-}
+{}
 
 QString SongTableModel::cellIdentifier() const
 {
-    return m_kind == Kind::Setlist ? QStringLiteral("SetListCell")
-                                   : QStringLiteral("SongPoolCell");
+    return m_kind == Kind::Setlist ? QStringLiteral("SetListCell") : QStringLiteral("SongPoolCell");
 }
 
 const QList<Song> &SongTableModel::songs() const
 {
-    return m_kind == Kind::Setlist ? m_songManager.setListData()
-                                   : m_songManager.filteredPoolData();
+    return m_kind == Kind::Setlist ? m_songManager.setListData() : m_songManager.filteredPoolData();
 }
 
 void SongTableModel::reload()
@@ -51,8 +48,9 @@ QVariant SongTableModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return song.name;
     case Qt::ToolTipRole:
-        return song.length.isEmpty() ? song.name : song.name + QStringLiteral(" (") +
-                                                       song.length + QLatin1Char(')');
+        return song.length.isEmpty()
+                   ? song.name
+                   : song.name + QStringLiteral(" (") + song.length + QLatin1Char(')');
     case Qt::AccessibleTextRole:
         return song.name;
     default:
@@ -83,16 +81,15 @@ QStringList SongTableModel::mimeTypes() const
 
 QMimeData *SongTableModel::mimeData(const QModelIndexList &indexes) const
 {
-    if (indexes.isEmpty() || !indexes.first().isValid() ||
-        indexes.first().row() >= songs().size())
+    if (indexes.isEmpty() || !indexes.first().isValid() || indexes.first().row() >= songs().size())
         return nullptr;
     const int row = indexes.first().row();
     auto *data = new QMimeData;
     data->setText(songs().at(row).name);
     if (m_kind == Kind::Setlist) {
         // The process id keeps a drag from another running copy from being read as ours.
-        const QByteArray payload = QByteArray::number(QCoreApplication::applicationPid()) +
-                                   ' ' + QByteArray::number(row);
+        const QByteArray payload =
+            QByteArray::number(QCoreApplication::applicationPid()) + ' ' + QByteArray::number(row);
         data->setData(setlistRowMimeType, payload);
     }
     return data;
@@ -130,8 +127,8 @@ bool SongTableModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int,
     return m_kind == Kind::Setlist && data && data->hasText();
 }
 
-bool SongTableModel::dropMimeData(const QMimeData *data, Qt::DropAction action, int row,
-                                  int column, const QModelIndex &parent)
+bool SongTableModel::dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                                  const QModelIndex &parent)
 {
     if (!canDropMimeData(data, action, row, column, parent) || !m_dropHandler)
         return false;

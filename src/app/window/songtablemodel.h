@@ -19,7 +19,11 @@ class SongTableModel final : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum class Kind { Setlist, SongPool };
+    enum class Kind
+    {
+        Setlist,
+        SongPool
+    };
     // Drop with the row of the drop line: rows before it stay above the dropped song.
     using DropHandler = std::function<bool(const QMimeData &data, int dropRow)>;
 

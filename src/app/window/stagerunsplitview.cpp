@@ -11,8 +11,7 @@ class DividerHandle final : public QSplitterHandle
 public:
     DividerHandle(Qt::Orientation orientation, StagerunSplitView *parent)
         : QSplitterHandle(orientation, parent), m_view(parent)
-    {
-    }
+    {}
 
 protected:
     void paintEvent(QPaintEvent *) override

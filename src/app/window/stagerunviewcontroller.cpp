@@ -8,9 +8,9 @@
 #include "showwindowservices.h"
 #include "songmanager.h"
 #include "songtablemodel.h"
-#include "stageruntableview.h"
 #include "stagerunsplitview.h"
 #include "stagerunsvcontroller.h"
+#include "stageruntableview.h"
 #include "toppaddedtextfieldcell.h"
 
 #include <QAbstractButton>
@@ -44,13 +44,13 @@ void StagerunViewController::findOutlets()
     // Outlets are this pane's own descendants only, never the other pane's.
     m_cueModeComboBoxCell = findChild<QComboBox *>(QStringLiteral("cueModeComboBoxCell"));
     m_serverStatusTextField = findChild<QLabel *>(QStringLiteral("serverStatusTextField"));
-    m_statusIndicatorButton =
-        findChild<QAbstractButton *>(QStringLiteral("statusIndicatorButton"));
+    m_statusIndicatorButton = findChild<QAbstractButton *>(QStringLiteral("statusIndicatorButton"));
     m_bpmDisplayField = findChild<QLabel *>(QStringLiteral("bpmDisplayField"));
     m_setTimeDisplayField = findChild<QLabel *>(QStringLiteral("setTimeDisplayField"));
     m_setList = findChild<StageRunTableView *>(QStringLiteral("setList"));
     m_songPool = findChild<StageRunTableView *>(QStringLiteral("songPool"));
-    m_autoConnectToDaemonStatus = findChild<QCheckBox *>(QStringLiteral("autoConnectToDaemonStatus"));
+    m_autoConnectToDaemonStatus =
+        findChild<QCheckBox *>(QStringLiteral("autoConnectToDaemonStatus"));
     m_setlistPlayButton = findChild<QAbstractButton *>(QStringLiteral("setlistPlayButton"));
     m_songpoolPlayButton = findChild<QAbstractButton *>(QStringLiteral("songpoolPlayButton"));
 }
@@ -89,7 +89,8 @@ static void installHeader(StageRunTableView *table, bool isSetList)
 void StagerunViewController::setUpSetList()
 {
     installHeader(m_setList, true);
-    m_setListModel = new SongTableModel(m_services->songManager, SongTableModel::Kind::Setlist, this);
+    m_setListModel =
+        new SongTableModel(m_services->songManager, SongTableModel::Kind::Setlist, this);
     m_setListModel->setDropHandler(
         [this](const QMimeData &data, int dropRow) { return acceptDrop(data, dropRow); });
     m_setList->setModel(m_setListModel);
@@ -129,7 +130,8 @@ void StagerunViewController::setUpSongPool()
     if (m_autoConnectToDaemonStatus)
         m_autoConnectToDaemonStatus->setChecked(QSettings().value(autoConnectKey, false).toBool());
     installHeader(m_songPool, false);
-    m_songPoolModel = new SongTableModel(m_services->songManager, SongTableModel::Kind::SongPool, this);
+    m_songPoolModel =
+        new SongTableModel(m_services->songManager, SongTableModel::Kind::SongPool, this);
     m_songPool->setModel(m_songPoolModel);
     m_songPool->setItemDelegate(new TopPaddedTextFieldCell(m_songPool));
     // The pool only gives: its songs can be dragged into the setlist.
@@ -164,7 +166,8 @@ void StagerunViewController::connectActions()
             connect(b, &QAbstractButton::clicked, this, slot);
     }
     if (auto *search = findChild<QLineEdit *>(QStringLiteral("searchField")))
-        connect(search, &QLineEdit::textChanged, this, &StagerunViewController::searchFieldIsChanged);
+        connect(search, &QLineEdit::textChanged, this,
+                &StagerunViewController::searchFieldIsChanged);
     // activated: only a choice made in the box, never a selection from code.
     if (m_cueModeComboBoxCell)
         connect(m_cueModeComboBoxCell, &QComboBox::activated, this,

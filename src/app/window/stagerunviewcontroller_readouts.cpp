@@ -8,9 +8,9 @@
 #include "songmanager.h"
 #include "songtablemodel.h"
 #include "stagerunmainwindow.h"
-#include "stageruntableview.h"
 #include "stagerunsplitview.h"
 #include "stagerunsvcontroller.h"
+#include "stageruntableview.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -60,8 +60,8 @@ bool StagerunViewController::acceptDrop(const QMimeData &data, int dropRow)
     int changedAt = -1;
     if (source >= 0) {
         // The line above row dropRow: moving down, the rows in between close up first.
-        const int target = std::clamp(dropRow > source ? dropRow - 1 : dropRow, 0,
-                                      int(setlist.size()) - 1);
+        const int target =
+            std::clamp(dropRow > source ? dropRow - 1 : dropRow, 0, int(setlist.size()) - 1);
         if (target != source) {
             const Song moved = setlist.takeAt(source);
             setlist.insert(target, moved);
@@ -121,7 +121,8 @@ QString StagerunViewController::bpmText(float bpm)
     if (!std::isfinite(bpm))
         return QStringLiteral("--");
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, bpm, std::chars_format::fixed);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, bpm, std::chars_format::fixed);
     QString text = QString::fromLatin1(buffer, result.ptr - buffer);
     if (!text.contains(QLatin1Char('.')))
         text += QStringLiteral(".0");
@@ -159,7 +160,8 @@ void StagerunViewController::setLampColor(const QColor &color)
         return;
     const int side = qMin(m_statusIndicatorButton->width(), m_statusIndicatorButton->height());
     m_statusIndicatorButton->setStyleSheet(
-        QStringLiteral("QAbstractButton { background-color: %1; border: none; border-radius: %2px; }")
+        QStringLiteral(
+            "QAbstractButton { background-color: %1; border: none; border-radius: %2px; }")
             .arg(color.name())
             .arg(side / 2));
 }
@@ -175,8 +177,8 @@ void StagerunViewController::setStatus(const QString &text, const QColor &lamp)
 
 void StagerunViewController::showServerStatus(const QString &text)
 {
-    QMetaObject::invokeMethod(this, [this, text] { setStatus(text, lampOrange); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { setStatus(text, lampOrange); }, Qt::QueuedConnection);
 }
 
 void StagerunViewController::showWaitingForValidation()
@@ -197,8 +199,8 @@ void StagerunViewController::showConnectionFailed(const QString &error)
 {
     const QString text = error.isEmpty() ? QStringLiteral("Connection failed. Retrying...")
                                          : QStringLiteral("Connection failed: ") + error;
-    QMetaObject::invokeMethod(this, [this, text] { setStatus(text, lampRed); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { setStatus(text, lampRed); }, Qt::QueuedConnection);
 }
 
 void StagerunViewController::setPlayButtonImage(bool isPlaying)
@@ -237,7 +239,8 @@ void StagerunViewController::panelToggler()
         // Give the pool back the room it had (or, after a launch, its natural width).
         int delta = split->property("poolWidthDelta").toInt();
         if (delta <= 0)
-            delta = split->handleWidth() + qMax(pool->sizeHint().width(), pool->minimumSizeHint().width());
+            delta = split->handleWidth() +
+                    qMax(pool->sizeHint().width(), pool->minimumSizeHint().width());
         width = win->width() + delta;
     }
     sv->setItemCollapsed(1, collapse);
@@ -263,9 +266,9 @@ QMessageBox *StagerunViewController::orderFrontStandardAboutPanel()
     box->setIconPixmap(QIcon(m_imageRoot + QStringLiteral("note.svg")).pixmap(64, 64));
     box->setTextFormat(Qt::RichText);
     box->setText(QStringLiteral("<h2>Marquell</h2><p>Version " MARQUELL_SHORT_VERSION "</p>"));
-    box->setInformativeText(QStringLiteral(
-        "<span style=\"font-size: 11pt; color: #8e8e93;\">"
-        "Show control for performers who run their set from Ableton Live.</span>"));
+    box->setInformativeText(
+        QStringLiteral("<span style=\"font-size: 11pt; color: #8e8e93;\">"
+                       "Show control for performers who run their set from Ableton Live.</span>"));
     box->setStandardButtons(QMessageBox::Ok);
     box->open();
     return box;
