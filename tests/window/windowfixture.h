@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "daemonlauncher.h"
+#include "recordingsender.h"
+#include "showwindow.h"
+#include "songmanager.h"
+#include "songtablemodel.h"
+#include "stageruntableview.h"
+#include "stagerunviewcontroller.h"
+#include "temphome.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <memory>
+
+class CountingLauncher final : public DaemonLauncher
+{
+public:
+    void launchDaemonIfNeeded() override { ++launches; }
+    int launches = 0;
+};
+
+inline Song song(quint64 id, const QString &name, const QString &length = QStringLiteral("3:00"))
+{
+    return Song{id, name, length};
+}
+
+inline QStringList names(const QList<Song> &songs)
+{
+    QStringList out;
+    for (const Song &s : songs)
+        out.append(s.name);
+    return out;
+}
+
+inline QList<Song> songsNamed(const QStringList &names, quint64 firstId = 1)
+{
+    QList<Song> out;
+    for (const QString &name : names)
+        out.append(song(firstId++, name));
+    return out;
+}
+
+// Settings paths are fixed on first use per process, so one temporary home serves the
+// whole test executable; each test starts from empty settings.
+inline void setUpWindowTestProcess(std::unique_ptr<TempHome> &home)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("MarquellTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("ShowWindowTests"));
+    QStandardPaths::setTestModeEnabled(true);
+    home = std::make_unique<TempHome>();
+    QVERIFY(QSettings().fileName().startsWith(home->path()));
+}
+
+// A whole show window over a real song manager and a recording sender.
+struct ShowWindowFixture
+{
+    RecordingSender sender;
+    CountingLauncher launcher;
+    SongManager songs{sender};
+    ShowWindowServices services{songs, sender, launcher};
+    std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
+    StagerunViewController *setlistPane = window->setlistPane();
+    StagerunViewController *poolPane = window->songPoolPane();
+    StageRunTableView *setList = setlistPane->setList();
+    StageRunTableView *pool = poolPane->songPool();
+
+    // Pool and setlist as Live would send them, then nothing recorded.
+    void load(const QStringList &poolNames, const QStringList &setlistNames)
+    {
+        songs.replaceSongPool(songsNamed(poolNames, 100));
+        QList<Song> setlist;
+        for (const QString &name : setlistNames) {
+            const auto match =
+                std::find_if(songs.songPoolData().cbegin(), songs.songPoolData().cend(),
+                             [&](const Song &s) { return s.name == name; });
+            setlist.append(match != songs.songPoolData().cend() ? *match
+                                                                : song(900 + setlist.size(), name));
+        }
+        songs.replaceSetlist(setlist);
+        sender.clear();
+    }
+
+    QString setlistCell(int row) const { return setList->model()->index(row, 0).data().toString(); }
+
+    void clickRow(StageRunTableView *table, int row) const
+    {
+        const QRect rect = table->visualRect(table->model()->index(row, 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+};
