@@ -8,12 +8,16 @@
 #include "qtuserprompts.h"
 #include "remotescriptinstaller.h"
 #include "serverdetector.h"
+#include "showwindow.h"
+#include "stagerunviewcontroller.h"
 #include "signalquitwatcher.h"
 #include "socketclient.h"
 #include "songmanager.h"
 #include "transportmappings.h"
 
 #include <QApplication>
+#include <QAction>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTimer>
@@ -38,6 +42,27 @@ struct LiveLink
         client.setServerDetector(&detector);
     }
 };
+
+// The window's pane that loaded last receives what Live reports and the connection
+// status; the play buttons follow Live's playing state.
+void wireShowWindow(StageRunMainWindow &window, LiveLink &link, AppDelegate &delegate)
+{
+    StagerunViewController *pane = window.delegatePane();
+    link.client.setDelegate(pane);
+    link.client.setServerDetectorDelegate(pane);
+    link.detector.setDelegate(pane);
+    QObject::connect(&link.client, &SocketClient::isPlayingChanged, &window,
+                     &StageRunMainWindow::updatePlayButton);
+    window.updatePlayButton(link.client.isPlaying());
+
+    // Save lives in the application menu on macOS; elsewhere the window carries it.
+    if (auto *menu = window.findChild<QMenu *>(QStringLiteral("menuMarquell"))) {
+        auto *save = new QAction(QObject::tr("&Save"), &window);
+        save->setShortcut(QKeySequence::Save);
+        QObject::connect(save, &QAction::triggered, &delegate, &AppDelegate::saveAction);
+        menu->insertAction(menu->actions().value(0), save);
+    }
+}
 
 } // namespace
 
@@ -65,15 +90,37 @@ int main(int argc, char *argv[])
     delegate.setDetector(&liveLink->detectorControl);
     const std::unique_ptr<QMenuBar> menu(createApplicationMenu(delegate));
 
+    ShowWindowServices services{liveLink->songs, liveLink->client, delegate};
+    const std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
+    wireShowWindow(*window, *liveLink, delegate);
+
+    bool quitApproved = false;
+    QObject::connect(&delegate, &AppDelegate::quitApproved, &app, [&quitApproved] {
+        quitApproved = true;
+        QCoreApplication::quit();
+    });
     SignalQuitWatcher quitSignals;
     QObject::connect(&quitSignals, &SignalQuitWatcher::quitRequested, &delegate,
                      &AppDelegate::requestQuit);
-    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &delegate, [&delegate] {
-        if (delegate.applicationShouldTerminateAfterLastWindowClosed())
-            delegate.requestQuit();
+    // Closing the window quits once the store is saved; a cancelled quit (the save
+    // failed and the performer chose to stay) brings the window back.
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &delegate, [&] {
+        if (!delegate.applicationShouldTerminateAfterLastWindowClosed())
+            return;
+        delegate.requestQuit();
+        if (!quitApproved)
+            window->show();
     });
-    QObject::connect(&delegate, &AppDelegate::quitApproved, &app, &QCoreApplication::quit);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, window.get(),
+                     &StageRunMainWindow::saveWindowState);
+
+    window->show();
 
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
-    return app.exec();
+    const int status = app.exec();
+    // The window goes first: nothing may call into its panes after that.
+    liveLink->client.setDelegate(nullptr);
+    liveLink->client.setServerDetectorDelegate(nullptr);
+    liveLink->detector.setDelegate(nullptr);
+    return status;
 }
