@@ -7,6 +7,7 @@
 #include "phonerelay.h"
 
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QtEndian>
 
@@ -48,6 +49,8 @@ AbletonSocket::~AbletonSocket()
 void AbletonSocket::connectToLive(quint16 port)
 {
     auto *socket = new QTcpSocket(this);
+    // Live is on this machine: no proxy lookup on every attempt.
+    socket->setProxy(QNetworkProxy::NoProxy);
     QObject::connect(socket, &QTcpSocket::connected, this, [this, socket] { onReady(socket); });
     QObject::connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { onError(socket); });
     QObject::connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClosed(socket); });
