@@ -25,12 +25,13 @@ void describeApplication()
 // Everything the daemon runs, in launch order; lives as long as the event loop.
 int runDaemon(QCoreApplication &app)
 {
+    // Ready for SIGINT/SIGTERM before the lock tells others this copy runs.
+    QuitOnSignal quitOnSignal;
     SingleInstanceLock lock(SingleInstanceLock::daemonLockPath());
     if (!lock.tryAcquire()) {
         mlog::system(QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
         return 0;
     }
-    QuitOnSignal quitOnSignal;
 
     NoPhoneRelay phone;
     DaemonStateCache cache(phone);
