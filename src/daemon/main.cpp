@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// MarquellDaemon: keeps its own Live link, caches the show state and (later)
+// relays it to the phone. Headless for now; the status menu will swap the
+// QCoreApplication for a QApplication without touching the wiring below.
+#include "abletonsocket.h"
+#include "daemonstatecache.h"
+#include "livereconnector.h"
+#include "log.h"
+#include "nophonerelay.h"
+#include "quitonsignal.h"
+#include "serverportfile.h"
+#include "singleinstancelock.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+void describeApplication()
+{
+    QCoreApplication::setOrganizationDomain(QStringLiteral("orvanta-audio.com"));
+    QCoreApplication::setApplicationName(QStringLiteral("MarquellDaemon"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELL_VERSION));
+}
+
+// Everything the daemon runs, in launch order; lives as long as the event loop.
+int runDaemon(QCoreApplication &app)
+{
+    // Ready for SIGINT/SIGTERM before the lock tells others this copy runs.
+    QuitOnSignal quitOnSignal;
+    SingleInstanceLock lock(SingleInstanceLock::daemonLockPath());
+    if (!lock.tryAcquire()) {
+        mlog::system(QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
+        return 0;
+    }
+
+    NoPhoneRelay phone;
+    DaemonStateCache cache(phone);
+    AbletonSocket live(cache, phone);
+    LiveReconnector reconnector(live, serverportfile::serverConfigPath());
+    reconnector.start();
+
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    describeApplication();
+    return runDaemon(app);
+}
