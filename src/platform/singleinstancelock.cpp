@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <csignal>
 
 SingleInstanceLock::SingleInstanceLock(const QString &path) : m_lock(path)
 {
@@ -19,13 +23,17 @@ bool SingleInstanceLock::tryAcquire()
 
 bool SingleInstanceLock::isHeld(const QString &path)
 {
+    // Read the holder's id instead of taking the lock for a moment: a daemon starting
+    // during such a probe would see the prober as another copy and exit.
     QLockFile probe(path);
-    probe.setStaleLockTime(0);
-    if (probe.tryLock(0)) {
-        probe.unlock();
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    if (!probe.getLockInfo(&pid, &host, &app) || pid <= 0)
         return false;
-    }
-    return probe.error() == QLockFile::LockFailedError;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return true; // a holder on another machine (shared home): cannot be checked, assume alive
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 QString SingleInstanceLock::daemonLockPath()
