@@ -14,6 +14,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <functional>
 #include <array>
 #include <variant>
 
@@ -185,86 +186,89 @@ void SocketClient::tearDown()
         Qt::QueuedConnection);
 }
 
+namespace {
+
+template <class... Ts> struct Overloaded : Ts...
+{
+    using Ts::operator()...;
+};
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
+
+} // namespace
+
 void SocketClient::handleMessage(const QByteArray &payload)
 {
-    const auto type = static_cast<quint8>(payload.at(0));
-    switch (type) {
-    case 0:
-        applyMidiMap(payload);
-        return;
-    case 1:
-        if (payload.size() >= 2) {
-            const auto value = static_cast<quint8>(payload.at(1));
-            if (value == 1)
-                setPlaying(true);
-            else if (value == 2)
-                setPlaying(false);
-            return;
-        }
-        break;
-    case 2:
-        return;
-    case 3:
-        applySongPool(payload);
-        return;
-    case 5:
-        if (payload.size() >= 2) {
-            const int index = static_cast<quint8>(payload.at(1));
-            QMetaObject::invokeMethod(
-                this,
-                [this, index] {
-                    if (m_delegate)
-                        m_delegate->selectSetlistRow(index);
-                },
-                Qt::QueuedConnection);
-            return;
-        }
-        break;
-    case 7:
-        if (payload.size() >= 2) {
-            const int mode = static_cast<quint8>(payload.at(1));
-            QMetaObject::invokeMethod(
-                this,
-                [this, mode] {
-                    if (m_delegate)
-                        m_delegate->showCueMode(mode);
-                },
-                Qt::QueuedConnection);
-            return;
-        }
-        break;
-    case 8: {
-        mlog::out(QStringLiteral("BPM received"));
-        const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
-        if (const auto *tempo = std::get_if<livelink::Tempo>(&message)) {
-            const float bpm = tempo->bpm();
-            QMetaObject::invokeMethod(
-                this,
-                [this, bpm] {
-                    if (m_delegate)
-                        m_delegate->showBPM(bpm);
-                },
-                Qt::QueuedConnection);
-        }
-        return;
-    }
-    default:
-        mlog::out(QStringLiteral("Unknown header: %1").arg(type));
-        return;
-    }
-    mlog::out(QStringLiteral("Ignoring short message of type %1.").arg(type));
+    const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
+    std::visit(Overloaded{
+                   [this](const livelink::MidiMap &map) { applyMidiMap(map); },
+                   [this](const livelink::PlayingState &state) {
+                       if (state.value == 1)
+                           setPlaying(true);
+                       else if (state.value == 2)
+                           setPlaying(false);
+                   },
+                   [](const livelink::Notice &) {},
+                   [this](const livelink::SongPoolUpdate &update) { applySongPool(&update); },
+                   [this](const livelink::SelectedIndex &selected) {
+                       queueForDelegate([index = int(selected.index)](SocketClientDelegate &d) {
+                           d.selectSetlistRow(index);
+                       });
+                   },
+                   [this](const livelink::CueMode &cue) {
+                       queueForDelegate([mode = int(cue.mode)](SocketClientDelegate &d) {
+                           d.showCueMode(mode);
+                       });
+                   },
+                   [this](const livelink::Tempo &tempo) {
+                       mlog::out(QStringLiteral("BPM received"));
+                       queueForDelegate([bpm = tempo.bpm()](SocketClientDelegate &d) { d.showBPM(bpm); });
+                   },
+                   // The application does not ping; only the daemon reads ping replies.
+                   [](const livelink::PingReply &) { mlog::out(QStringLiteral("Unknown header: 6")); },
+                   [](const livelink::UnknownMessage &unknown) {
+                       mlog::out(QStringLiteral("Unknown header: %1").arg(unknown.type));
+                   },
+                   [this](const livelink::Malformed &bad) { handleMalformed(bad); },
+               },
+               message);
 }
 
-void SocketClient::applyMidiMap(const QByteArray &payload)
+void SocketClient::handleMalformed(const livelink::Malformed &bad)
 {
-    const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
-    const auto *map = std::get_if<livelink::MidiMap>(&message);
-    if (!map) {
+    switch (static_cast<livelink::ServerType>(bad.type)) {
+    case livelink::ServerType::MidiMap:
         mlog::out(QStringLiteral("Ignoring malformed MIDI map message."));
         return;
+    case livelink::ServerType::SongPool:
+        applySongPool(nullptr);
+        return;
+    case livelink::ServerType::Tempo:
+        mlog::out(QStringLiteral("BPM received")); // printed before the size is known
+        return;
+    case livelink::ServerType::PingReply:
+        mlog::out(QStringLiteral("Unknown header: 6"));
+        return;
+    default:
+        mlog::out(QStringLiteral("Ignoring short message of type %1.").arg(bad.type));
     }
+}
+
+void SocketClient::queueForDelegate(std::function<void(SocketClientDelegate &)> call)
+{
+    // Window updates run after the message that caused them has been handled.
+    QMetaObject::invokeMethod(
+        this,
+        [this, call = std::move(call)] {
+            if (m_delegate)
+                call(*m_delegate);
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketClient::applyMidiMap(const livelink::MidiMap &map)
+{
     std::array<std::optional<MappingData>, 4> byTag;
-    for (const livelink::MidiMapRecord &record : map->records) {
+    for (const livelink::MidiMapRecord &record : map.records) {
         const auto known = std::find_if(kControlNames.begin(), kControlNames.end(),
                                         [&record](const char *name) {
                                             return record.name == QLatin1String(name);
@@ -292,11 +296,10 @@ void SocketClient::applyMidiMap(const QByteArray &payload)
         &m_mappings, [mappings] { emit mappings->midiMappingDidUpdate(); }, Qt::QueuedConnection);
 }
 
-void SocketClient::applySongPool(const QByteArray &payload)
+// A null update is a pool section that could not be read: nothing changes.
+void SocketClient::applySongPool(const livelink::SongPoolUpdate *update)
 {
     mlog::out(QStringLiteral("Processing Song Pool Update."));
-    const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
-    const auto *update = std::get_if<livelink::SongPoolUpdate>(&message);
     if (!update) {
         mlog::out(QStringLiteral("Ignoring malformed song pool message."));
         return;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "framereader.h"
+#include "livelinkcodec.h"
 #include "livelinksender.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 class QTcpSocket;
 class ServerDetector;
@@ -78,8 +80,10 @@ private:
     void tearDown();
     void handleHandshake(const QByteArray &payload);
     void handleMessage(const QByteArray &payload);
-    void applyMidiMap(const QByteArray &payload);
-    void applySongPool(const QByteArray &payload);
+    void handleMalformed(const livelink::Malformed &bad);
+    void applyMidiMap(const livelink::MidiMap &map);
+    void applySongPool(const livelink::SongPoolUpdate *update);
+    void queueForDelegate(std::function<void(SocketClientDelegate &)> call);
     void sendByteMessage(int value, quint8 type, const char *what);
     void send(const QByteArray &bytes);
     bool write(const QByteArray &bytes);
