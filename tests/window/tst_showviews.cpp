@@ -100,29 +100,6 @@ private slots:
         QCOMPARE(table.selectedRow(), 1);
     }
 
-    void arrowKeysAnnounceBeforeMoving()
-    {
-        RecordingSender sender;
-        SongManager songs(sender);
-        songs.replaceSetlist(threeSongs());
-        SongTableModel model(songs, SongTableModel::Kind::Setlist);
-        StageRunTableView table;
-        table.setModel(&model);
-        table.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&table));
-        table.selectRow(1);
-        QList<int> rowsWhenAnnounced;
-        connect(&table, &StageRunTableView::arrowKeyUsed, this,
-                [&] { rowsWhenAnnounced.append(table.selectedRow()); });
-        QTest::keyClick(&table, Qt::Key_Down);
-        QTest::keyClick(&table, Qt::Key_Up);
-        QTest::keyClick(&table, Qt::Key_Left);
-        QTest::keyClick(&table, Qt::Key_Right);
-        QTest::keyClick(&table, Qt::Key_Z); // no name starts with Z: no type-ahead move
-        QCOMPARE(rowsWhenAnnounced, (QList<int>{1, 2}));
-        QCOMPARE(table.selectedRow(), 1);
-    }
-
     // After entries vanish the row number stays, so the refresh can see it is past the end.
     void reloadKeepsTheSelectedRowNumber()
     {
@@ -150,29 +127,6 @@ private slots:
         table.deselectAll();
         QCOMPARE(table.selectedRow(), -1);
         QCOMPARE(changes.count(), 3);
-    }
-
-    void modelShowsNamesAndCellIdentifiers()
-    {
-        RecordingSender sender;
-        SongManager songs(sender);
-        songs.replaceSongPool(threeSongs());
-        songs.replaceSetlist(QList<Song>{threeSongs().at(2)});
-        SongTableModel setlist(songs, SongTableModel::Kind::Setlist);
-        SongTableModel pool(songs, SongTableModel::Kind::SongPool);
-        QAbstractItemModelTester t1(&setlist,
-                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QAbstractItemModelTester t2(&pool, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(setlist.rowCount(), 1);
-        QCOMPARE(pool.rowCount(), 3);
-        QCOMPARE(setlist.index(0, 0).data().toString(), QStringLiteral("C"));
-        QCOMPARE(setlist.cellIdentifier(), QStringLiteral("SetListCell"));
-        QCOMPARE(pool.cellIdentifier(), QStringLiteral("SongPoolCell"));
-        QVERIFY(setlist.flags(setlist.index(0, 0)) & Qt::ItemIsDragEnabled);
-        QVERIFY(!(setlist.flags(setlist.index(0, 0)) & Qt::ItemIsDropEnabled));
-        songs.setFilteredPoolData({});
-        pool.reload();
-        QCOMPARE(pool.rowCount(), 0);
     }
 
     // --- headers, cells, boxes -----------------------------------------------------
