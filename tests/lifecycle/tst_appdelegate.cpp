@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 using scriptfixture::readFile;
 using scriptfixture::writeFile;
@@ -429,8 +430,10 @@ private slots:
         m->prompts.errorAnswers = {recovered};
         m->prompts.askAnswers = {answer};
         // A second request while the alert is up (another signal) must not stack alerts.
-        m->prompts.whileAsking = [&delegate] {
-            delegate->requestQuit();
+        bool requestedAgain = false;
+        m->prompts.whileAsking = [&] {
+            if (!std::exchange(requestedAgain, true))
+                delegate->requestQuit();
         };
 
         delegate->requestQuit();

@@ -287,7 +287,8 @@ private slots:
         f.poolPane->findChild<QLineEdit *>(QStringLiteral("searchField"))->setText("COPPER");
         f.clickRow(f.pool, 0);
         QTest::mousePress(play, Qt::LeftButton);
-        const quint64 id = f.songs.filteredPoolData().first().id;
+        // Copper Sky: row 0 of the filtered pool, row 1 of the whole pool.
+        const quint64 id = f.songs.songPoolData().at(1).id;
         QCOMPARE(f.sender.messages,
                  QList<QByteArray>{QByteArray("\x05", 1) + QByteArray(7, '\0') + char(id)});
         f.sender.clear();
