@@ -37,21 +37,12 @@ public:
         record(QStringLiteral("ask: ") + message, info, buttons);
         if (whileAsking)
             whileAsking();
-        // Unscripted: recorded, and answered like a dismissed dialog.
-        if (askAnswers.isEmpty()) {
-            m_events << QStringLiteral("unexpected ask");
-            return -1;
-        }
-        return askAnswers.takeFirst();
+        return askAnswers.isEmpty() ? -1 : askAnswers.takeFirst(); // unscripted: dismissed
     }
     std::optional<QString> chooseFolder(const QString &title, const QString &confirm) override
     {
         m_events << QStringLiteral("choose: ") + title + QStringLiteral(" / ") + confirm;
-        if (folderAnswers.isEmpty()) {
-            m_events << QStringLiteral("unexpected choose");
-            return std::nullopt;
-        }
-        return folderAnswers.takeFirst();
+        return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
     }
     bool presentError(const QString &description) override
     {

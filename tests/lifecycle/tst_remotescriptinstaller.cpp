@@ -74,8 +74,6 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("no shipped folder")
             << false << QStringList() << QStringLiteral("This build has no Resources folder.");
-        QTest::newRow("one missing") << true << QStringList{QStringLiteral("socket_manager.py")}
-                                     << missingReason(QStringLiteral("socket_manager.py"));
         // Listed in the shipped order, not the order they went missing.
         QTest::newRow("two, list order")
             << true

@@ -2,15 +2,11 @@
 #include "backgroundcolorbox.h"
 #include "customheaderview.h"
 #include "pressbutton.h"
-#include "recordingsender.h"
-#include "songmanager.h"
-#include "songtablemodel.h"
 #include "stagerunmainwindow.h"
 #include "stagerunsplitview.h"
 #include "stagerunsvcontroller.h"
-#include "stageruntableview.h"
-#include "stagerunviewcontroller.h"
 #include "toppaddedtextfieldcell.h"
+#include "windowfixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QPainter>
@@ -32,13 +28,6 @@ public:
         return false;
     }
 };
-
-QList<Song> threeSongs()
-{
-    return {Song{1, QStringLiteral("A"), QStringLiteral("3:00")},
-            Song{2, QStringLiteral("B"), QStringLiteral("3:00")},
-            Song{3, QStringLiteral("C"), QStringLiteral("3:00")}};
-}
 
 } // namespace
 
@@ -90,7 +79,7 @@ private slots:
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, QPoint(50, 20));
         QCOMPARE(mouseDowns.count(), 0);
 
-        songs.replaceSetlist(threeSongs());
+        songs.replaceSetlist(songsNamed({"A", "B", "C"}));
         table.reloadData();
         QSignalSpy changes(&table, &StageRunTableView::selectionDidChange);
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {},
@@ -105,7 +94,7 @@ private slots:
     {
         RecordingSender sender;
         SongManager songs(sender);
-        songs.replaceSetlist(threeSongs());
+        songs.replaceSetlist(songsNamed({"A", "B", "C"}));
         SongTableModel model(songs, SongTableModel::Kind::Setlist);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -117,7 +106,7 @@ private slots:
         table.reloadData();
         QCOMPARE(table.selectedRow(), 2);
         QCOMPARE(table.selectionModel()->selectedRows().size(), 1);
-        songs.replaceSetlist(QList<Song>{threeSongs().first()});
+        songs.replaceSetlist(QList<Song>{songsNamed({"A", "B", "C"}).first()});
         table.reloadData();
         QCOMPARE(table.selectedRow(), 2);
         QCOMPARE(table.selectionModel()->selectedRows().size(), 0);
