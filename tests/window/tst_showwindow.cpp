@@ -210,6 +210,7 @@ private slots:
         QTest::keyClick(f.setList, Qt::Key_Up);
         QCOMPARE(f.sender.messages.last(), QByteArray("\x03\x00", 2));
         // Other keys do not mark the next change as the user's.
+        QTest::keyClick(f.setList, Qt::Key_Left);
         QTest::keyClick(f.setList, Qt::Key_Right);
         QTest::keyClick(f.setList, Qt::Key_X);
         QVERIFY(!f.setlistPane->isUserSelectionChange());
