@@ -3,24 +3,67 @@
 #include "detectorcontrol.h"
 #include "log.h"
 #include "persistentstore.h"
-#include "scriptedprompts.h"
 #include "scriptfixture.h"
 #include "singleinstancelock.h"
+#include "storepeer.h"
 #include "temphome.h"
+#include "userprompts.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 using scriptfixture::readFile;
 using scriptfixture::writeFile;
 
 namespace {
+
+// Answers the life cycle's questions from a script. Every question goes into the shared
+// event list, in order; every alert's informative text and buttons into alerts.
+class ScriptedPrompts final : public UserPrompts
+{
+public:
+    explicit ScriptedPrompts(QStringList &events) : m_events(events) {}
+
+    void inform(const QString &message, const QString &info) override
+    {
+        record(QStringLiteral("inform: ") + message, info, {QStringLiteral("OK")});
+    }
+    int ask(const QString &message, const QString &info, const QStringList &buttons) override
+    {
+        record(QStringLiteral("ask: ") + message, info, buttons);
+        if (whileAsking)
+            whileAsking();
+        return askAnswers.isEmpty() ? -1 : askAnswers.takeFirst(); // unscripted: dismissed
+    }
+    std::optional<QString> chooseFolder(const QString &title, const QString &confirm) override
+    {
+        m_events << QStringLiteral("choose: ") + title + QStringLiteral(" / ") + confirm;
+        return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+    }
+    bool presentError(const QString &description) override
+    {
+        m_events << QStringLiteral("error: ") + description;
+        return !errorAnswers.isEmpty() && errorAnswers.takeFirst();
+    }
+
+    QList<int> askAnswers;
+    QList<std::optional<QString>> folderAnswers;
+    QList<bool> errorAnswers;
+    std::function<void()> whileAsking; // runs inside ask(), as if during the modal alert
+    QStringList alerts;                // "<informative text> | <buttons>"
+
+private:
+    void record(const QString &event, const QString &info, const QStringList &buttons)
+    {
+        m_events << event;
+        alerts << info + QStringLiteral(" | ") + buttons.join(QStringLiteral(", "));
+    }
+    QStringList &m_events;
+};
 
 class RecordingDetector final : public DetectorControl
 {
@@ -36,24 +79,13 @@ private:
     QStringList &m_events;
 };
 
-// Makes the next save fail the way a damaged store would: the table is gone.
-bool dropPreferences(const QString &file)
-{
-    bool ok = false;
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
-        db.setDatabaseName(file);
-        ok = db.open() && QSqlQuery(db).exec(QStringLiteral("DROP TABLE Preferences"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
-    return ok;
-}
-
-const QString kInstalledInfo = QStringLiteral(
-    "Version 1.5.0 was added to Live's User Library.\n\n"
-    "Restart Live, then choose Marquell under Preferences → Link, Tempo & MIDI → Control Surface.");
+const QString kInstalled = QStringLiteral("inform: Marquell Remote Script installed");
+const QString kAskLibrary = QStringLiteral("ask: Where is Ableton's User Library?");
+const QString kChooseLibrary =
+    QStringLiteral("choose: Select Ableton's User Library / Use This Folder");
+const QString kQuitAnyway =
+    QStringLiteral("ask: Could not save changes while quitting. Quit anyway?");
+const QStringList kDetector = {QStringLiteral("update 127.0.0.1:6000"), QStringLiteral("start")};
 
 } // namespace
 
@@ -61,12 +93,14 @@ class TestAppDelegate : public QObject
 {
     Q_OBJECT
 
-private:
-    QString home() const { return m_home->path(); }
-    QString shipped() const { return home() + QStringLiteral("/shipped"); }
-    QString library() const { return home() + QStringLiteral("/Music/Ableton/User Library"); }
-    QString daemonPath() const { return home() + QStringLiteral("/bin/MarquellDaemon"); }
-    QString installedFile(const QString &lib) const
+    QString home(const QString &name = QString()) const
+    {
+        return name.isEmpty() ? m->home.path() : m->home.path() + QLatin1Char('/') + name;
+    }
+    QString shipped() const { return home(QStringLiteral("shipped")); }
+    QString library() const { return home(QStringLiteral("Music/Ableton/User Library")); }
+    QString daemonPath() const { return home(QStringLiteral("bin/MarquellDaemon")); }
+    static QString installedFile(const QString &lib)
     {
         return lib + QStringLiteral("/Remote Scripts/Marquell/__init__.py");
     }
@@ -75,95 +109,89 @@ private:
     {
         DaemonLocation daemon{daemonPath(), false, SingleInstanceLock::daemonLockPath()};
         auto delegate =
-            std::make_unique<AppDelegate>(*m_settings, *m_store, *m_prompts, daemon, scriptFolder);
-        delegate->setDetector(m_detector.get());
+            std::make_unique<AppDelegate>(m->settings, m->store, m->prompts, daemon, scriptFolder);
+        delegate->setDetector(&m->detector);
         return delegate;
     }
     std::unique_ptr<AppDelegate> makeDelegate() { return makeDelegate(shipped()); }
 
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<PersistentStore> m_store;
-    std::unique_ptr<ScriptedPrompts> m_prompts;
-    std::unique_ptr<RecordingDetector> m_detector;
-    std::unique_ptr<mlog::Capture> m_log;
-    QStringList m_events;
+    // One launch's world, torn down in reverse order after each test.
+    struct World
+    {
+        TempHome home;
+        QSettings settings{home.path() + QStringLiteral("/settings.ini"), QSettings::IniFormat};
+        PersistentStore store;
+        QStringList events;
+        ScriptedPrompts prompts{events};
+        RecordingDetector detector{events};
+        mlog::Capture log;
+    };
+    std::unique_ptr<World> m;
 
 private slots:
     void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0")); }
 
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_events.clear();
-        m_settings = std::make_unique<QSettings>(home() + QStringLiteral("/settings.ini"),
-                                                 QSettings::IniFormat);
-        m_store = std::make_unique<PersistentStore>();
-        QVERIFY(m_store->open(home() + QStringLiteral("/appdata")));
-        m_prompts = std::make_unique<ScriptedPrompts>(m_events);
-        m_detector = std::make_unique<RecordingDetector>(m_events);
-        m_log = std::make_unique<mlog::Capture>();
+        m = std::make_unique<World>();
+        QVERIFY(m->store.open(home(QStringLiteral("appdata"))));
         scriptfixture::writeShippedFiles(shipped(), QStringLiteral("v1.5"));
         QVERIFY(QDir().mkpath(library()));
-        QVERIFY(QDir().mkpath(home() + QStringLiteral("/bin")));
+        QVERIFY(QDir().mkpath(home(QStringLiteral("bin"))));
     }
-
-    void cleanup()
-    {
-        m_log.reset();
-        m_detector.reset();
-        m_prompts.reset();
-        m_store.reset();
-        m_settings.reset();
-        m_home.reset();
-    }
+    void cleanup() { m.reset(); }
 
     // --- launch sequence ---
 
+    // The helper is missing, so a launch attempt shows as its log line; it comes before
+    // the appearance step.
+    void launchSequenceRunsInOrder_data()
+    {
+        QTest::addColumn<QVariant>("autoDaemon");
+        QTest::addColumn<int>("daemonLines");
+        QTest::newRow("auto daemon absent") << QVariant() << 0;
+        QTest::newRow("auto daemon off") << QVariant(false) << 0;
+        QTest::newRow("auto daemon on") << QVariant(true) << 1;
+    }
     void launchSequenceRunsInOrder()
     {
-        m_settings->setValue(QStringLiteral("AutoDaemonConnectEnabled"), true);
-        m_home->writeServerJson("{\"port\": 6100}");
+        QFETCH(QVariant, autoDaemon);
+        QFETCH(int, daemonLines);
+        if (autoDaemon.isValid())
+            m->settings.setValue(QStringLiteral("AutoDaemonConnectEnabled"), autoDaemon);
+        m->home.writeServerJson("{\"port\": 6100}");
         auto delegate = makeDelegate();
         delegate->setAppearanceHook([this] {
-            m_events
-                << QStringLiteral("appearance, system lines: %1").arg(m_log->systemLines().size());
+            m->events
+                << QStringLiteral("appearance, system lines: %1").arg(m->log.systemLines().size());
         });
-        delegate->setMidiSetupHook([this] { m_events << QStringLiteral("midi"); });
+        delegate->setMidiSetupHook([this] { m->events << QStringLiteral("midi"); });
 
         delegate->applicationDidFinishLaunching();
 
-        // The daemon step logged before the appearance step ran.
-        QCOMPARE(m_events,
-                 (QStringList{QStringLiteral("appearance, system lines: 1"),
-                              QStringLiteral("inform: Marquell Remote Script installed"),
-                              QStringLiteral("midi"), QStringLiteral("update 127.0.0.1:6100"),
-                              QStringLiteral("start")}));
-        QCOMPARE(m_log->systemLines(),
-                 QStringList{QStringLiteral("MarquellBridge: helper missing at ") + daemonPath()});
+        QCOMPARE(m->events,
+                 (QStringList{QStringLiteral("appearance, system lines: %1").arg(daemonLines),
+                              kInstalled, QStringLiteral("midi"),
+                              QStringLiteral("update 127.0.0.1:6100"), QStringLiteral("start")}));
+        const QString missing = QStringLiteral("MarquellBridge: helper missing at ") + daemonPath();
+        QCOMPARE(m->log.systemLines(), daemonLines ? QStringList{missing} : QStringList());
     }
 
     void detectorPortFallbacks_data()
     {
+        // The file's own parsing is tested with the reader; port 0 is "none" to this one.
         QTest::addColumn<QByteArray>("serverJson"); // empty: no file
-        QTest::addColumn<int>("port");
-        QTest::newRow("published") << QByteArray("{\"port\": 6100}") << 6100;
-        QTest::newRow("port 0") << QByteArray("{\"port\": 0}") << 6000;
-        QTest::newRow("port 70000") << QByteArray("{\"port\": 70000}") << 6000;
-        QTest::newRow("port as text") << QByteArray("{\"port\": \"6100\"}") << 6000;
-        QTest::newRow("not JSON") << QByteArray("port=6100") << 6000;
-        QTest::newRow("no file") << QByteArray() << 6000;
+        QTest::newRow("port 0") << QByteArray("{\"port\": 0}");
+        QTest::newRow("not JSON") << QByteArray("port=6100");
+        QTest::newRow("no file") << QByteArray();
     }
     void detectorPortFallbacks()
     {
         QFETCH(QByteArray, serverJson);
-        QFETCH(int, port);
         if (!serverJson.isEmpty())
-            m_home->writeServerJson(serverJson);
+            m->home.writeServerJson(serverJson);
         makeDelegate()->applicationDidFinishLaunching();
-        QCOMPARE(m_events.mid(m_events.size() - 2),
-                 (QStringList{QStringLiteral("update 127.0.0.1:%1").arg(port),
-                              QStringLiteral("start")}));
+        QCOMPARE(m->events.mid(m->events.size() - 2), kDetector);
     }
 
     void installOutcomeAlerts_data()
@@ -174,7 +202,9 @@ private slots:
         QTest::addColumn<QString>("informative");
         QTest::newRow("installed")
             << true << QByteArray() << QStringLiteral("Marquell Remote Script installed")
-            << kInstalledInfo;
+            << QStringLiteral("Version 1.5.0 was added to Live's User Library.\n\nRestart Live, "
+                              "then choose Marquell under Preferences → Link, Tempo & MIDI → "
+                              "Control Surface.");
         QTest::newRow("updated")
             << true << QByteArray("1.4.0") << QStringLiteral("Marquell Remote Script updated")
             << QStringLiteral(
@@ -191,18 +221,18 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, informative);
         if (!marker.isEmpty())
-            QVERIFY(writeFile(
-                library() + QStringLiteral("/Remote Scripts/Marquell/.installed-version"), marker));
-        auto delegate =
-            makeDelegate(shipsScript ? std::optional<QString>(shipped()) : std::nullopt);
-        delegate->presentInstallOutcome();
+            QVERIFY(
+                writeFile(installedFile(library()).replace(QStringLiteral("__init__.py"),
+                                                           QStringLiteral(".installed-version")),
+                          marker));
+        makeDelegate(shipsScript ? std::optional<QString>(shipped()) : std::nullopt)
+            ->presentInstallOutcome();
         if (message.isEmpty()) {
-            QCOMPARE(m_events, QStringList());
+            QCOMPARE(m->events, QStringList());
             return;
         }
-        QCOMPARE(m_events, QStringList{QStringLiteral("inform: ") + message});
-        QCOMPARE(m_prompts->lastInformative, informative);
-        QCOMPARE(m_prompts->lastButtons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(m->events, QStringList{QStringLiteral("inform: ") + message});
+        QCOMPARE(m->prompts.alerts, QStringList{informative + QStringLiteral(" | OK")});
     }
 
     void shippedVersionFallsBackToZero()
@@ -216,148 +246,108 @@ private slots:
 
     // --- the User Library prompt ---
 
-    void chosenFolderGetsTheScript()
+    void userLibraryPrompt_data()
     {
-        QVERIFY(QDir(library()).removeRecursively());
-        const QString chosen = home() + QStringLiteral("/Volumes/Audio/User Library");
-        QVERIFY(QDir().mkpath(chosen));
-        m_prompts->askAnswers = {0};
-        m_prompts->folderAnswers = {chosen};
-
-        makeDelegate()->presentInstallOutcome();
-
-        QCOMPARE(
-            m_events,
-            (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                         QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
-                         QStringLiteral("inform: Marquell Remote Script installed")}));
-        QCOMPARE(m_settings->value(QStringLiteral("abletonUserLibraryPath")).toString(), chosen);
-        QCOMPARE(
-            readFile(installedFile(chosen)),
-            scriptfixture::shippedContent(QStringLiteral("__init__.py"), QStringLiteral("v1.5")));
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QStringList>("folders"); // chosen, under the home; empty: cancelled
+        QTest::addColumn<QString>("real");        // the one chosen folder that exists
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("Later") << QList<int>{1} << QStringList() << QString()
+                               << QStringList{kAskLibrary};
+        QTest::newRow("dismissed")
+            << QList<int>{-1} << QStringList() << QString() << QStringList{kAskLibrary};
+        QTest::newRow("chooser cancelled") << QList<int>{0} << QStringList{QString()} << QString()
+                                           << QStringList{kAskLibrary, kChooseLibrary};
+        QTest::newRow("chosen folder gets the script")
+            << QList<int>{0} << QStringList{QStringLiteral("Volumes/Audio/User Library")}
+            << QStringLiteral("Volumes/Audio/User Library")
+            << QStringList{kAskLibrary, kChooseLibrary, kInstalled};
+        QTest::newRow("missing choice asks again")
+            << QList<int>{0, 0}
+            << QStringList{QStringLiteral("Gone/User Library"), QStringLiteral("Real/User Library")}
+            << QStringLiteral("Real/User Library")
+            << QStringList{kAskLibrary, kChooseLibrary, kAskLibrary, kChooseLibrary, kInstalled};
     }
-
-    void laterOrDismissEndsTheChain_data()
+    void userLibraryPrompt()
     {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("Later") << 1;
-        QTest::newRow("dismissed") << -1;
-    }
-    void laterOrDismissEndsTheChain()
-    {
-        QFETCH(int, answer);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, folders);
+        QFETCH(QString, real);
+        QFETCH(QStringList, events);
         QVERIFY(QDir(library()).removeRecursively());
-        m_prompts->askAnswers = {answer};
+        if (!real.isEmpty())
+            QVERIFY(QDir().mkpath(home(real)));
+        m->prompts.askAnswers = answers;
+        for (const QString &folder : folders)
+            m->prompts.folderAnswers
+                << (folder.isEmpty() ? std::nullopt : std::optional<QString>(home(folder)));
+
         makeDelegate()->applicationDidFinishLaunching();
-        QCOMPARE(m_events,
-                 (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                              QStringLiteral("update 127.0.0.1:6000"), QStringLiteral("start")}));
-        QVERIFY(!m_settings->contains(QStringLiteral("abletonUserLibraryPath")));
-        QCOMPARE(m_prompts->lastInformative,
-                 QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") +
-                     library() +
-                     QStringLiteral(
-                         ".\n\nYou'll find the location in Live under Preferences → Library."));
-        QCOMPARE(m_prompts->lastButtons,
-                 (QStringList{QStringLiteral("Choose…"), QStringLiteral("Later")}));
-    }
 
-    void chooserCancelledEndsTheChain()
-    {
-        QVERIFY(QDir(library()).removeRecursively());
-        m_prompts->askAnswers = {0};
-        m_prompts->folderAnswers = {std::nullopt};
-        makeDelegate()->presentInstallOutcome();
-        QCOMPARE(m_events,
-                 (QStringList{
-                     QStringLiteral("ask: Where is Ableton's User Library?"),
-                     QStringLiteral("choose: Select Ableton's User Library / Use This Folder")}));
-        QVERIFY(!m_settings->contains(QStringLiteral("abletonUserLibraryPath")));
-    }
-
-    void missingChosenFolderAsksAgain()
-    {
-        QVERIFY(QDir(library()).removeRecursively());
-        const QString gone = home() + QStringLiteral("/Gone/User Library");
-        const QString real = home() + QStringLiteral("/Real/User Library");
-        QVERIFY(QDir().mkpath(real));
-        m_prompts->askAnswers = {0, 0};
-        m_prompts->folderAnswers = {gone, real};
-        QStringList asked; // the folder each prompt names
-        m_prompts->whileAsking = [&] {
-            asked << m_prompts->lastInformative.section(QStringLiteral("nothing is at "), 1)
-                         .section(QStringLiteral(".\n"), 0, 0);
-        };
-
-        makeDelegate()->presentInstallOutcome();
-
+        // The chain ends without stopping the launch.
+        QCOMPARE(m->events, events + kDetector);
+        // Each prompt names where it looked: the default first, then the last choice.
+        for (int i = 0; i < answers.size(); ++i) {
+            const QString looked = i == 0 ? library() : home(folders.at(i - 1));
+            QCOMPARE(
+                m->prompts.alerts.at(i),
+                QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") +
+                    looked +
+                    QStringLiteral(".\n\nYou'll find the location in Live under Preferences → "
+                                   "Library. | Choose…, Later"));
+        }
+        const QString key = QStringLiteral("abletonUserLibraryPath");
+        if (real.isEmpty()) {
+            QVERIFY(!m->settings.contains(key));
+            return;
+        }
+        QCOMPARE(m->settings.value(key).toString(), home(real));
         QCOMPARE(
-            m_events,
-            (QStringList{QStringLiteral("ask: Where is Ableton's User Library?"),
-                         QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
-                         QStringLiteral("ask: Where is Ableton's User Library?"),
-                         QStringLiteral("choose: Select Ableton's User Library / Use This Folder"),
-                         QStringLiteral("inform: Marquell Remote Script installed")}));
-        // The second prompt names the chosen folder, not the default one.
-        QCOMPARE(asked, (QStringList{library(), gone}));
-        QVERIFY(QFile::exists(installedFile(real)));
-        QVERIFY(!QFileInfo::exists(gone));
-        QCOMPARE(m_settings->value(QStringLiteral("abletonUserLibraryPath")).toString(), real);
+            readFile(installedFile(home(real))),
+            scriptfixture::shippedContent(QStringLiteral("__init__.py"), QStringLiteral("v1.5")));
+        for (const QString &folder : folders)
+            QVERIFY(folder == real || !QFileInfo::exists(home(folder)));
     }
 
     // --- the daemon ---
 
-    void autoDaemonSetting_data()
+    void launchDaemon_data()
     {
-        QTest::addColumn<QVariant>("setting");
-        QTest::addColumn<bool>("attempted");
-        QTest::newRow("absent") << QVariant() << false;
-        QTest::newRow("false") << QVariant(false) << false;
-        QTest::newRow("true") << QVariant(true) << true;
+        QTest::addColumn<QByteArray>("helper"); // the helper file; empty: none
+        QTest::addColumn<bool>("executable");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("logged"); // the start of the one system line; empty: none
+        // Neither "helper missing" nor a launch: the check stops it first.
+        QTest::newRow("running daemon left alone") << QByteArray() << false << true << QString();
+        QTest::newRow("starts detached")
+            << QByteArray("#!/bin/sh\necho \"started $#\" > \"$HOME/daemon-ran\"\n") << true
+            << false << QString();
+        QTest::newRow("cannot start") << QByteArray("not a program") << false << false
+                                      << QStringLiteral("MarquellBridge: launch failed: ");
     }
-    void autoDaemonSetting()
+    void launchDaemon()
     {
-        QFETCH(QVariant, setting);
-        QFETCH(bool, attempted);
-        if (setting.isValid())
-            m_settings->setValue(QStringLiteral("AutoDaemonConnectEnabled"), setting);
-        // The helper is missing, so an attempt shows as its log line.
-        makeDelegate()->applicationDidFinishLaunching();
-        QCOMPARE(m_log->systemLines().size(), attempted ? 1 : 0);
-    }
-
-    void runningDaemonIsLeftAlone()
-    {
-        SingleInstanceLock running(SingleInstanceLock::daemonLockPath());
-        QVERIFY(running.tryAcquire());
+        QFETCH(QByteArray, helper);
+        QFETCH(bool, executable);
+        QFETCH(bool, running);
+        QFETCH(QString, logged);
+        SingleInstanceLock lock(SingleInstanceLock::daemonLockPath());
+        if (running)
+            QVERIFY(lock.tryAcquire());
+        if (!helper.isEmpty()) {
+            QVERIFY(writeFile(daemonPath(), helper));
+            QVERIFY(QFile::setPermissions(
+                daemonPath(), QFile::ReadOwner | QFile::WriteOwner |
+                                  (executable ? QFile::ExeOwner : QFile::Permissions())));
+        }
         makeDelegate()->launchDaemonIfNeeded();
-        // Neither "helper missing" nor a launch: the check stopped it first.
-        QCOMPARE(m_log->systemLines(), QStringList());
-    }
-
-    void daemonStartsDetached()
-    {
-        const QString ran = home() + QStringLiteral("/daemon-ran");
-        QVERIFY(
-            writeFile(daemonPath(),
-                      QStringLiteral("#!/bin/sh\necho \"started $#\" > '%1'\n").arg(ran).toUtf8()));
-        QVERIFY(QFile::setPermissions(daemonPath(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        makeDelegate()->launchDaemonIfNeeded();
-        QTRY_COMPARE(readFile(ran), QByteArray("started 0\n"));
-        QCOMPARE(m_log->systemLines(), QStringList());
-    }
-
-    void daemonThatCannotStartIsLogged()
-    {
-        QVERIFY(writeFile(daemonPath(), "not a program"));
-        QVERIFY(QFile::setPermissions(daemonPath(), QFile::ReadOwner | QFile::WriteOwner));
-        makeDelegate()->launchDaemonIfNeeded();
-        const QStringList lines = m_log->systemLines();
-        QCOMPARE(lines.size(), 1);
-        const QString prefix = QStringLiteral("MarquellBridge: launch failed: ");
-        QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(),
-                 qPrintable(lines[0]));
+        if (executable)
+            QTRY_COMPARE(readFile(home(QStringLiteral("daemon-ran"))), QByteArray("started 0\n"));
+        const QStringList lines = m->log.systemLines();
+        QCOMPARE(lines.size(), logged.isEmpty() ? 0 : 1);
+        if (!logged.isEmpty())
+            QVERIFY2(lines[0].startsWith(logged) && lines[0].size() > logged.size(),
+                     qPrintable(lines[0]));
     }
 
     void daemonLocations_data()
@@ -388,114 +378,92 @@ private slots:
 
     void unopenableStoreIsFatal()
     {
-        const QString blocked = home() + QStringLiteral("/blocked");
+        const QString blocked = home(QStringLiteral("blocked"));
         QVERIFY(writeFile(blocked, "a file where the folder goes"));
         PersistentStore store;
-        AppDelegate delegate(*m_settings, store, *m_prompts, DaemonLocation{}, std::nullopt);
+        AppDelegate delegate(m->settings, store, m->prompts, DaemonLocation{}, std::nullopt);
         QVERIFY(!delegate.openStore(blocked));
-        const QStringList lines = m_log->systemLines();
+        const QStringList lines = m->log.systemLines();
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines[0].startsWith(QStringLiteral("Unresolved error ")) && lines[0].size() > 17,
                  qPrintable(lines[0]));
     }
 
-    void nothingPendingQuitsAtOnce()
+    void quitRule_data()
     {
-        auto delegate = makeDelegate();
-        QSignalSpy approved(delegate.get(), &AppDelegate::quitApproved);
-        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
-        delegate->requestQuit();
-        QCOMPARE(approved.size(), 1);
-        QCOMPARE(m_events, QStringList());
-        QVERIFY(delegate->applicationShouldTerminateAfterLastWindowClosed());
-    }
-
-    void pendingChangeIsSavedOnQuit()
-    {
-        auto delegate = makeDelegate();
-        QSignalSpy approved(delegate.get(), &AppDelegate::quitApproved);
-        m_store->setLastPortUniqueID(1234);
-        delegate->requestQuit();
-        QCOMPARE(approved.size(), 1);
-        QCOMPARE(m_events, QStringList());
-        PersistentStore reopened;
-        QVERIFY(reopened.open(home() + QStringLiteral("/appdata")));
-        QCOMPARE(reopened.lastPortUniqueID(), std::optional<qint64>(1234));
-    }
-
-    void failedSaveOnQuit_data()
-    {
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<bool>("saveFails");
         QTest::addColumn<bool>("recovered"); // what the error presentation answers
-        QTest::addColumn<int>("answer");     // the quit alert's answer; unused when recovered
+        QTest::addColumn<int>("answer");     // the quit alert's answer
         QTest::addColumn<bool>("quits");
-        QTest::newRow("Quit anyway") << false << 0 << true;
-        QTest::newRow("Cancel") << false << 1 << false;
+        QTest::newRow("nothing pending") << false << false << false << 0 << true;
+        QTest::newRow("pending change saved") << true << false << false << 0 << true;
+        QTest::newRow("Quit anyway") << true << true << false << 0 << true;
+        QTest::newRow("Cancel") << true << true << false << 1 << false;
         // Escape must not throw the user's changes away.
-        QTest::newRow("dismissed") << false << -1 << false;
-        QTest::newRow("recovered from the error") << true << 0 << false;
+        QTest::newRow("dismissed") << true << true << false << -1 << false;
+        QTest::newRow("recovered from the error") << true << true << true << 0 << false;
     }
-    void failedSaveOnQuit()
+    void quitRule()
     {
+        QFETCH(bool, pending);
+        QFETCH(bool, saveFails);
         QFETCH(bool, recovered);
         QFETCH(int, answer);
         QFETCH(bool, quits);
         auto delegate = makeDelegate();
+        QVERIFY(delegate->applicationShouldTerminateAfterLastWindowClosed());
         QSignalSpy approved(delegate.get(), &AppDelegate::quitApproved);
-        QVERIFY(dropPreferences(m_store->filePath()));
-        m_store->setLastPortUniqueID(99);
-        m_prompts->errorAnswers = {recovered};
-        m_prompts->askAnswers = {answer};
+        if (saveFails) // the table is gone, as in a damaged store
+            QVERIFY(peerExec(m->store.filePath(), QStringLiteral("DROP TABLE Preferences")));
+        if (pending)
+            m->store.setLastPortUniqueID(99);
+        m->prompts.errorAnswers = {recovered};
+        m->prompts.askAnswers = {answer};
+        // A second request while the alert is up (another signal) must not stack alerts.
+        bool requestedAgain = false;
+        m->prompts.whileAsking = [&] {
+            if (!std::exchange(requestedAgain, true))
+                delegate->requestQuit();
+        };
 
         delegate->requestQuit();
 
         QCOMPARE(approved.size(), quits ? 1 : 0);
-        QVERIFY(m_events.size() >= 1);
-        QVERIFY2(m_events[0].startsWith(QStringLiteral("error: ")) && m_events[0].size() > 7,
-                 qPrintable(m_events[0]));
+        const std::optional<qint64> expected = pending ? std::optional<qint64>(99) : std::nullopt;
+        if (!saveFails) {
+            QCOMPARE(m->events, QStringList());
+            PersistentStore reopened;
+            QVERIFY(reopened.open(home(QStringLiteral("appdata"))));
+            QCOMPARE(reopened.lastPortUniqueID(), expected);
+            return;
+        }
+        QVERIFY2(m->events.value(0).startsWith(QStringLiteral("error: ")) &&
+                     m->events[0].size() > 7,
+                 qPrintable(m->events.value(0)));
         if (recovered) {
-            QCOMPARE(m_events.size(), 1);
+            QCOMPARE(m->events.size(), 1);
         } else {
-            QCOMPARE(m_events.mid(1),
-                     QStringList{QStringLiteral(
-                         "ask: Could not save changes while quitting. Quit anyway?")});
-            QCOMPARE(m_prompts->lastInformative,
-                     QStringLiteral("Quitting now will lose any changes you have made since the "
-                                    "last successful save"));
-            QCOMPARE(m_prompts->lastButtons,
-                     (QStringList{QStringLiteral("Quit anyway"), QStringLiteral("Cancel")}));
+            QCOMPARE(m->events.mid(1), QStringList{kQuitAnyway});
+            QCOMPARE(m->prompts.alerts,
+                     QStringList{QStringLiteral("Quitting now will lose any changes you have made "
+                                                "since the last successful save | Quit anyway, "
+                                                "Cancel")});
         }
         // Whatever the answer, the edit is still there to save.
-        QVERIFY(m_store->hasChanges());
-        QCOMPARE(m_store->lastPortUniqueID(), std::optional<qint64>(99));
-    }
-
-    void secondQuitRequestDuringTheAlertIsIgnored()
-    {
-        auto delegate = makeDelegate();
-        QSignalSpy approved(delegate.get(), &AppDelegate::quitApproved);
-        QVERIFY(dropPreferences(m_store->filePath()));
-        m_store->setLastPortUniqueID(99);
-        m_prompts->askAnswers = {0, 0};
-        AppDelegate *d = delegate.get();
-        m_prompts->whileAsking = [d] {
-            d->requestQuit();
-        }; // e.g. SIGTERM while the alert is up
-        delegate->requestQuit();
-        QCOMPARE(m_events.count(
-                     QStringLiteral("ask: Could not save changes while quitting. Quit anyway?")),
-                 1);
-        QCOMPARE(approved.size(), 1);
+        QVERIFY(m->store.hasChanges());
+        QCOMPARE(m->store.lastPortUniqueID(), expected);
     }
 
     void saveActionOnlyPresentsAFailure()
     {
         auto delegate = makeDelegate();
-        QVERIFY(dropPreferences(m_store->filePath()));
-        m_store->setLastPortUniqueID(7);
+        QVERIFY(peerExec(m->store.filePath(), QStringLiteral("DROP TABLE Preferences")));
+        m->store.setLastPortUniqueID(7);
         delegate->saveAction();
-        QCOMPARE(m_events.size(), 1);
-        QVERIFY(m_events[0].startsWith(QStringLiteral("error: ")));
-        QVERIFY(m_store->hasChanges());
+        QCOMPARE(m->events.size(), 1);
+        QVERIFY(m->events[0].startsWith(QStringLiteral("error: ")));
+        QVERIFY(m->store.hasChanges());
     }
 };
 

@@ -57,13 +57,6 @@ class TestSetlistDrop : public QObject
         return drop.isAccepted();
     }
 
-    static void show(ShowWindowFixture &f)
-    {
-        f.window->resize(1000, 900);
-        f.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
-    }
-
 private slots:
     void initTestCase() { setUpWindowTestProcess(m_home); }
     void init() { QSettings().clear(); }
@@ -123,69 +116,64 @@ private slots:
         QCOMPARE(quint8(f.sender.messages.last().at(1)), quint8(2));
     }
 
-    // Two entries with one name: the dragged one moves, not the first of that name.
-    void duplicateNamesMoveTheDraggedEntry()
-    {
-        ShowWindowFixture f;
-        f.load({}, {});
-        f.songs.replaceSetlist(QList<Song>{song(1, "A"), song(2, "B"), song(3, "A"), song(4, "C")});
-        f.sender.clear();
-        QVERIFY(dropOnModel(f, *dragFrom(f.setList->model(), 2), 0));
-        QCOMPARE(ids(f.songs.setListData()), (QList<quint64>{3, 1, 2, 4}));
-    }
-
-    void plainTextGoesByName_data()
+    // Setlist 1 A, 2 B, 3 A; pool holds 10 Blue Hour, 11 Copper Sky.
+    void dropGoesByRowOrName_data()
     {
         QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("row"); // the private row: "own" from the model, "foreign"
+        QTest::addColumn<QString>("search");
         QTest::addColumn<int>("dropRow");
         QTest::addColumn<QList<quint64>>("after");
-        // Setlist 1 A, 2 B, 3 A; pool holds 10 Blue Hour, 11 Copper Sky.
+        // Two entries with one name: the dragged one moves, not the first of that name.
+        QTest::newRow("own row of a duplicate name") << "A"
+                                                     << "own"
+                                                     << "" << 0 << QList<quint64>{3, 1, 2};
+        // A row number from another running copy must not pick an entry here.
+        QTest::newRow("foreign row goes by name") << "A"
+                                                  << "foreign"
+                                                  << "" << 3 << QList<quint64>{2, 3, 1};
         QTest::newRow("names a setlist entry: first of that name moves")
-            << "A" << 3 << QList<quint64>{2, 3, 1};
+            << "A"
+            << ""
+            << "" << 3 << QList<quint64>{2, 3, 1};
         QTest::newRow("names a pool song: inserted at the line")
-            << "Copper Sky" << 1 << QList<quint64>{1, 11, 2, 3};
+            << "Copper Sky"
+            << ""
+            << "" << 1 << QList<quint64>{1, 11, 2, 3};
         QTest::newRow("pool song past the end is appended")
-            << "Blue Hour" << 50 << QList<quint64>{1, 2, 3, 10};
-        QTest::newRow("names nothing") << "Nobody" << 0 << QList<quint64>{1, 2, 3};
-        QTest::newRow("case must match") << "copper sky" << 0 << QList<quint64>{1, 2, 3};
+            << "Blue Hour"
+            << ""
+            << "" << 50 << QList<quint64>{1, 2, 3, 10};
+        QTest::newRow("names nothing") << "Nobody"
+                                       << ""
+                                       << "" << 0 << QList<quint64>{1, 2, 3};
+        QTest::newRow("pool song hidden by the search") << "Copper Sky"
+                                                        << ""
+                                                        << "blue" << 0 << QList<quint64>{1, 2, 3};
+        QTest::newRow("case must match") << "copper sky"
+                                         << ""
+                                         << "" << 0 << QList<quint64>{1, 2, 3};
     }
-    void plainTextGoesByName()
+    void dropGoesByRowOrName()
     {
         QFETCH(QString, text);
+        QFETCH(QString, row);
+        QFETCH(QString, search);
         QFETCH(int, dropRow);
         QFETCH(QList<quint64>, after);
         ShowWindowFixture f;
         f.songs.replaceSongPool({song(10, "Blue Hour"), song(11, "Copper Sky")});
         f.songs.replaceSetlist(QList<Song>{song(1, "A"), song(2, "B"), song(3, "A")});
+        f.poolPane->searchFieldIsChanged(search);
         f.sender.clear();
-        QVERIFY(dropOnModel(f, *plainText(text), dropRow));
+        auto data = row == QLatin1String("own") ? dragFrom(f.setList->model(), 2) : plainText(text);
+        QCOMPARE(data->text(), text);
+        if (row == QLatin1String("foreign"))
+            data->setData(SongTableModel::setlistRowMimeType,
+                          QByteArray::number(QCoreApplication::applicationPid() + 1) + " 2");
+        QVERIFY(dropOnModel(f, *data, dropRow));
         QCOMPARE(ids(f.songs.setListData()), after);
         QCOMPARE(f.setList->model()->rowCount(), after.size());
-    }
-
-    void dropFromTheFilteredPoolOnly()
-    {
-        ShowWindowFixture f;
-        f.load({"Blue Hour", "Copper Sky"}, {"Blue Hour"});
-        f.poolPane->searchFieldIsChanged(QStringLiteral("blue"));
-        QVERIFY(dropOnModel(f, *plainText(QStringLiteral("Copper Sky")), 0));
-        QCOMPARE(names(f.songs.setListData()), QStringList{"Blue Hour"});
-    }
-
-    void poolIsADragSourceNotATarget()
-    {
-        ShowWindowFixture f;
-        f.load({"Blue Hour", "Copper Sky"}, {"Blue Hour"});
-        QAbstractItemModel *pool = f.pool->model();
-        const auto data = dragFrom(pool, 1);
-        QCOMPARE(data->text(), QStringLiteral("Copper Sky"));
-        QVERIFY(!data->hasFormat(SongTableModel::setlistRowMimeType));
-        QVERIFY(!pool->canDropMimeData(data.get(), Qt::MoveAction, 0, 0, {}));
-        QVERIFY(!pool->dropMimeData(data.get(), Qt::MoveAction, 0, 0, {}));
-        QVERIFY(dropOnModel(f, *data, 0));
-        QCOMPARE(names(f.songs.setListData()), (QStringList{"Copper Sky", "Blue Hour"}));
-        QCOMPARE(f.setList->selectedRow(), 0);
-        QCOMPARE(f.sender.types(), QList<int>({4, 3}));
     }
 
     void dropWithoutTextIsRefused()
@@ -198,20 +186,6 @@ private slots:
         QVERIFY(!f.setList->model()->dropMimeData(&data, Qt::MoveAction, 0, 0, {}));
         QCOMPARE(names(f.songs.setListData()), (QStringList{"A", "B"}));
         QVERIFY(f.sender.messages.isEmpty());
-    }
-
-    // A row number from another running copy must not pick an entry here.
-    void foreignRowIsReadByName()
-    {
-        ShowWindowFixture f;
-        f.songs.replaceSetlist(QList<Song>{song(1, "A"), song(2, "B"), song(3, "A")});
-        f.sender.clear();
-        QMimeData data;
-        data.setText(QStringLiteral("A"));
-        data.setData(SongTableModel::setlistRowMimeType,
-                     QByteArray::number(QCoreApplication::applicationPid() + 1) + " 2");
-        QVERIFY(dropOnModel(f, data, 3));
-        QCOMPARE(ids(f.songs.setListData()), (QList<quint64>{2, 3, 1}));
     }
 
     void viewportDrops_data()
@@ -235,7 +209,8 @@ private slots:
         QFETCH(QStringList, after);
         ShowWindowFixture f;
         f.load({}, {"A", "B", "C", "D"});
-        show(f);
+        f.window->resize(1000, 900);
+        f.show();
         QPoint at;
         if (targetRow < 0) {
             const QRect last = f.setList->visualRect(f.setList->model()->index(3, 0));
@@ -252,18 +227,27 @@ private slots:
         QCOMPARE(names(f.sender.setlists.first()), after);
     }
 
+    // The pool is a drag source, never a target.
     void viewportDropFromPool()
     {
         ShowWindowFixture f;
         f.load({"Blue Hour", "Copper Sky"}, {"Blue Hour"});
-        show(f);
-        const auto data = dragFrom(f.pool->model(), 1);
+        f.window->resize(1000, 900);
+        f.show();
+        QAbstractItemModel *pool = f.pool->model();
+        const auto data = dragFrom(pool, 1);
+        QCOMPARE(data->text(), QStringLiteral("Copper Sky"));
+        QVERIFY(!data->hasFormat(SongTableModel::setlistRowMimeType));
+        QVERIFY(!pool->canDropMimeData(data.get(), Qt::MoveAction, 0, 0, {}));
+        QVERIFY(!pool->dropMimeData(data.get(), Qt::MoveAction, 0, 0, {}));
         const QRect r = f.setList->visualRect(f.setList->model()->index(0, 0));
         QVERIFY(dropOnViewport(f.setList, *data, QPoint(r.center().x(), r.bottom() - 2)));
         QCOMPARE(names(f.songs.setListData()), (QStringList{"Blue Hour", "Copper Sky"}));
+        QCOMPARE(f.setList->selectedRow(), 1);
+        QCOMPARE(f.sender.types(), QList<int>({4, 3}));
 
         // Dropping onto the pool does nothing.
-        const QRect p = f.pool->visualRect(f.pool->model()->index(0, 0));
+        const QRect p = f.pool->visualRect(pool->index(0, 0));
         QVERIFY(!dropOnViewport(f.pool, *dragFrom(f.setList->model(), 0), p.center()));
         QCOMPARE(f.songs.setListData().size(), 2);
         QCOMPARE(f.songs.songPoolData().size(), 2);
@@ -277,6 +261,9 @@ private slots:
         QAbstractItemModelTester poolTester(f.pool->model(),
                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
         f.load({"Blue Hour", "Copper Sky", "Glass Harbour"}, {"Blue Hour", "Glass Harbour"});
+        // Rows are dragged but never dropped onto: drops land on the line between them.
+        const Qt::ItemFlags rowFlags = f.setList->model()->flags(f.setList->model()->index(0, 0));
+        QVERIFY((rowFlags & Qt::ItemIsDragEnabled) && !(rowFlags & Qt::ItemIsDropEnabled));
         f.poolPane->searchFieldIsChanged(QStringLiteral("o"));
         f.poolPane->selectSetlistRow(1);
         QVERIFY(dropOnModel(f, *dragFrom(f.setList->model(), 1), 0));

@@ -2,15 +2,11 @@
 #include "backgroundcolorbox.h"
 #include "customheaderview.h"
 #include "pressbutton.h"
-#include "recordingsender.h"
-#include "songmanager.h"
-#include "songtablemodel.h"
 #include "stagerunmainwindow.h"
 #include "stagerunsplitview.h"
 #include "stagerunsvcontroller.h"
-#include "stageruntableview.h"
-#include "stagerunviewcontroller.h"
 #include "toppaddedtextfieldcell.h"
+#include "windowfixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QPainter>
@@ -32,13 +28,6 @@ public:
         return false;
     }
 };
-
-QList<Song> threeSongs()
-{
-    return {Song{1, QStringLiteral("A"), QStringLiteral("3:00")},
-            Song{2, QStringLiteral("B"), QStringLiteral("3:00")},
-            Song{3, QStringLiteral("C"), QStringLiteral("3:00")}};
-}
 
 } // namespace
 
@@ -90,7 +79,7 @@ private slots:
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, QPoint(50, 20));
         QCOMPARE(mouseDowns.count(), 0);
 
-        songs.replaceSetlist(threeSongs());
+        songs.replaceSetlist(songsNamed({"A", "B", "C"}));
         table.reloadData();
         QSignalSpy changes(&table, &StageRunTableView::selectionDidChange);
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {},
@@ -100,35 +89,12 @@ private slots:
         QCOMPARE(table.selectedRow(), 1);
     }
 
-    void arrowKeysAnnounceBeforeMoving()
-    {
-        RecordingSender sender;
-        SongManager songs(sender);
-        songs.replaceSetlist(threeSongs());
-        SongTableModel model(songs, SongTableModel::Kind::Setlist);
-        StageRunTableView table;
-        table.setModel(&model);
-        table.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&table));
-        table.selectRow(1);
-        QList<int> rowsWhenAnnounced;
-        connect(&table, &StageRunTableView::arrowKeyUsed, this,
-                [&] { rowsWhenAnnounced.append(table.selectedRow()); });
-        QTest::keyClick(&table, Qt::Key_Down);
-        QTest::keyClick(&table, Qt::Key_Up);
-        QTest::keyClick(&table, Qt::Key_Left);
-        QTest::keyClick(&table, Qt::Key_Right);
-        QTest::keyClick(&table, Qt::Key_Z); // no name starts with Z: no type-ahead move
-        QCOMPARE(rowsWhenAnnounced, (QList<int>{1, 2}));
-        QCOMPARE(table.selectedRow(), 1);
-    }
-
     // After entries vanish the row number stays, so the refresh can see it is past the end.
     void reloadKeepsTheSelectedRowNumber()
     {
         RecordingSender sender;
         SongManager songs(sender);
-        songs.replaceSetlist(threeSongs());
+        songs.replaceSetlist(songsNamed({"A", "B", "C"}));
         SongTableModel model(songs, SongTableModel::Kind::Setlist);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -140,7 +106,7 @@ private slots:
         table.reloadData();
         QCOMPARE(table.selectedRow(), 2);
         QCOMPARE(table.selectionModel()->selectedRows().size(), 1);
-        songs.replaceSetlist(QList<Song>{threeSongs().first()});
+        songs.replaceSetlist(QList<Song>{songsNamed({"A", "B", "C"}).first()});
         table.reloadData();
         QCOMPARE(table.selectedRow(), 2);
         QCOMPARE(table.selectionModel()->selectedRows().size(), 0);
@@ -150,29 +116,6 @@ private slots:
         table.deselectAll();
         QCOMPARE(table.selectedRow(), -1);
         QCOMPARE(changes.count(), 3);
-    }
-
-    void modelShowsNamesAndCellIdentifiers()
-    {
-        RecordingSender sender;
-        SongManager songs(sender);
-        songs.replaceSongPool(threeSongs());
-        songs.replaceSetlist(QList<Song>{threeSongs().at(2)});
-        SongTableModel setlist(songs, SongTableModel::Kind::Setlist);
-        SongTableModel pool(songs, SongTableModel::Kind::SongPool);
-        QAbstractItemModelTester t1(&setlist,
-                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QAbstractItemModelTester t2(&pool, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(setlist.rowCount(), 1);
-        QCOMPARE(pool.rowCount(), 3);
-        QCOMPARE(setlist.index(0, 0).data().toString(), QStringLiteral("C"));
-        QCOMPARE(setlist.cellIdentifier(), QStringLiteral("SetListCell"));
-        QCOMPARE(pool.cellIdentifier(), QStringLiteral("SongPoolCell"));
-        QVERIFY(setlist.flags(setlist.index(0, 0)) & Qt::ItemIsDragEnabled);
-        QVERIFY(!(setlist.flags(setlist.index(0, 0)) & Qt::ItemIsDropEnabled));
-        songs.setFilteredPoolData({});
-        pool.reload();
-        QCOMPARE(pool.rowCount(), 0);
     }
 
     // --- headers, cells, boxes -----------------------------------------------------

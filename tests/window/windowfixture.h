@@ -85,6 +85,12 @@ struct ShowWindowFixture
         sender.clear();
     }
 
+    void show()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
     QString setlistCell(int row) const { return setList->model()->index(row, 0).data().toString(); }
 
     void clickRow(StageRunTableView *table, int row) const
