@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "scriptedliveserver.h"
 
+#include "livebytes.h"
+
 #include <QHostAddress>
 #include <QTimer>
 
@@ -9,31 +11,47 @@
 ScriptedLiveServer::ScriptedLiveServer(QObject *parent) : QObject(parent)
 {
     QObject::connect(&m_server, &QTcpServer::newConnection, this, &ScriptedLiveServer::onNewConnection);
+    m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-bool ScriptedLiveServer::listen()
+quint16 ScriptedLiveServer::closedPort()
 {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+void ScriptedLiveServer::setGreeting(const QByteArray &bytes, int pieceSize)
+{
+    m_greeting = bytes;
+    m_pieceSize = pieceSize;
 }
 
 void ScriptedLiveServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        ++m_accepted;
         socket->setParent(this);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_clients.append(socket);
-        QObject::connect(socket, &QTcpSocket::readyRead, this,
-                         [this, socket] { m_received.append(socket->readAll()); });
+        m_received.clear();
+        QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            const QByteArray bytes = socket->readAll();
+            if (socket == m_clients.last())
+                m_received += bytes;
+        });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        if (m_greeting.isEmpty())
-            continue;
-        if (m_pieceSize > 0) {
-            sendInPieces(m_greeting, m_pieceSize);
-        } else {
-            socket->write(m_greeting);
-            socket->flush();
-        }
+        if (m_pieceSize > 0)
+            writeInPieces(m_greeting, m_pieceSize);
+        else
+            write(m_greeting);
     }
+}
+
+QTcpSocket *ScriptedLiveServer::newestOpen() const
+{
+    for (auto it = m_clients.crbegin(); it != m_clients.crend(); ++it)
+        if (*it && (*it)->state() == QAbstractSocket::ConnectedState)
+            return *it;
+    return nullptr;
 }
 
 int ScriptedLiveServer::openConnections() const
@@ -45,23 +63,28 @@ int ScriptedLiveServer::openConnections() const
     return open;
 }
 
-void ScriptedLiveServer::send(const QByteArray &bytes)
+void ScriptedLiveServer::write(const QByteArray &bytes)
 {
-    for (auto it = m_clients.crbegin(); it != m_clients.crend(); ++it) {
-        if (*it && (*it)->state() == QAbstractSocket::ConnectedState) {
-            (*it)->write(bytes);
-            (*it)->flush();
-            return;
-        }
-    }
+    QTcpSocket *socket = newestOpen();
+    if (!socket || bytes.isEmpty())
+        return;
+    socket->write(bytes);
+    socket->flush();
 }
 
-void ScriptedLiveServer::sendInPieces(const QByteArray &bytes, int pieceSize)
+void ScriptedLiveServer::writeFrame(const QByteArray &payload)
 {
-    QPointer<QTcpSocket> target;
-    for (auto it = m_clients.crbegin(); it != m_clients.crend() && !target; ++it)
-        if (*it && (*it)->state() == QAbstractSocket::ConnectedState)
-            target = *it;
+    write(livebytes::frame(payload));
+}
+
+void ScriptedLiveServer::writeIdentity()
+{
+    writeFrame(QByteArrayLiteral("MARQUELL_SERVER"));
+}
+
+void ScriptedLiveServer::writeInPieces(const QByteArray &bytes, int pieceSize)
+{
+    const QPointer<QTcpSocket> target = newestOpen();
     if (!target)
         return;
     auto offset = std::make_shared<qsizetype>(0);
@@ -69,8 +92,8 @@ void ScriptedLiveServer::sendInPieces(const QByteArray &bytes, int pieceSize)
     pacer->setInterval(1);
     QObject::connect(pacer, &QTimer::timeout, this, [target, bytes, pieceSize, offset, pacer] {
         if (!target || *offset >= bytes.size()) {
-            pacer->deleteLater();
             pacer->stop();
+            pacer->deleteLater();
             return;
         }
         target->write(bytes.mid(*offset, pieceSize));
@@ -83,6 +106,8 @@ void ScriptedLiveServer::sendInPieces(const QByteArray &bytes, int pieceSize)
 void ScriptedLiveServer::closeClients()
 {
     for (const QPointer<QTcpSocket> &socket : m_clients)
-        if (socket)
+        if (socket) {
+            socket->flush();
             socket->disconnectFromHost();
+        }
 }

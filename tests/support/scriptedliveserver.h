@@ -8,8 +8,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-// A stand-in for the Remote Script: listens on a free loopback port, plays a script of
-// bytes to every connection it accepts and records everything it receives.
+// A stand-in for the Remote Script on 127.0.0.1: plays a greeting to every connection
+// it accepts, writes whatever the test gives and records what the newest client writes.
 class ScriptedLiveServer final : public QObject
 {
     Q_OBJECT
@@ -17,34 +17,39 @@ class ScriptedLiveServer final : public QObject
 public:
     explicit ScriptedLiveServer(QObject *parent = nullptr);
 
-    bool listen();
-    int port() const { return m_server.serverPort(); }
-    void close() { m_server.close(); }
+    // A loopback port nothing listens on (bound once, then released); 0 on failure.
+    static quint16 closedPort();
 
-    // Written to each new connection as soon as it is accepted.
-    void setGreeting(const QByteArray &bytes) { m_greeting = bytes; }
-    // Written to each new connection in pieces of pieceSize bytes, one piece per
-    // event-loop turn, so the client sees them in separate reads.
-    void setGreetingPieceSize(int pieceSize) { m_pieceSize = pieceSize; }
+    bool isListening() const { return m_server.isListening(); }
+    quint16 port() const { return m_server.serverPort(); }
+    void stopListening() { m_server.close(); }
+
+    // Written to each new connection as soon as it is accepted; with a piece size,
+    // one piece per event-loop turn, so the client sees them in separate reads.
+    void setGreeting(const QByteArray &bytes, int pieceSize = 0);
 
     // To the newest connection still open.
-    void send(const QByteArray &bytes);
-    void sendInPieces(const QByteArray &bytes, int pieceSize);
+    void write(const QByteArray &bytes);
+    void writeInPieces(const QByteArray &bytes, int pieceSize);
+    void writeFrame(const QByteArray &payload);
+    void writeIdentity(); // the server's identity frame
     void closeClients();
 
-    int connectionCount() const { return m_accepted; }
+    int acceptedCount() const { return m_clients.size(); }
     int openConnections() const;
-    // Every byte received from any connection, in arrival order.
+    bool hasClient() const { return openConnections() > 0; }
+    // Bytes the newest client has written since it connected (or since take/clear).
     QByteArray received() const { return m_received; }
+    QByteArray takeReceived() { return std::exchange(m_received, QByteArray()); }
     void clearReceived() { m_received.clear(); }
 
 private:
     void onNewConnection();
+    QTcpSocket *newestOpen() const;
 
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_clients;
     QByteArray m_greeting;
     int m_pieceSize = 0;
-    int m_accepted = 0;
     QByteArray m_received;
 };
