@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "livebytes.h"
 #include "livelinkcodec.h"
 
 #include <QtTest>
@@ -10,14 +11,6 @@ namespace {
 QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
-}
-
-QByteArray songRecord(quint64 id, const QByteArray &name, const QByteArray &length)
-{
-    QByteArray out(8, '\0');
-    qToBigEndian(id, out.data());
-    out.append(char(name.size())).append(name).append(char(length.size())).append(length);
-    return out;
 }
 
 template <typename T> T as(const ServerMessage &message)
@@ -207,8 +200,8 @@ private slots:
         QTest::addColumn<int>("section");
         QTest::addColumn<int>("setlistSize");
         QTest::addColumn<bool>("bytesFollow");
-        const QByteArray a = songRecord(0x8000000000000001ULL, "Alpha", "3:00");
-        const QByteArray b = songRecord(0x8000000000000002ULL, "Bravo", "4:30");
+        const QByteArray a = livebytes::song(0x8000000000000001ULL, "Alpha", "3:00");
+        const QByteArray b = livebytes::song(0x8000000000000002ULL, "Bravo", "4:30");
         QTest::newRow("pool only") << hex("03") + a + b << 2 << int(SetlistSection::Absent) << 0 << false;
         QTest::newRow("pool then separator, no setlist")
             << hex("03") + a + b + hex("04") << 2 << int(SetlistSection::Absent) << 0 << false;
@@ -217,12 +210,12 @@ private slots:
         QTest::newRow("pool and setlist")
             << hex("03") + a + b + hex("04") + b + a + b << 2 << int(SetlistSection::Present) << 3 << true;
         QTest::newRow("setlist song whose id starts with 04 is still read")
-            << hex("03") + a + hex("04") + songRecord(0x0400000000000000ULL, "X", "1:00")
+            << hex("03") + a + hex("04") + livebytes::song(0x0400000000000000ULL, "X", "1:00")
             << 1 << int(SetlistSection::Present) << 1 << true;
         QTest::newRow("truncated last setlist record keeps the pool")
             << hex("03") + a + hex("04") + b + b.chopped(2) << 1 << int(SetlistSection::Malformed) << 0 << true;
         QTest::newRow("setlist name not utf8 keeps the pool")
-            << hex("03") + a + hex("04") + songRecord(9, "\xff", "1:00") << 1
+            << hex("03") + a + hex("04") + livebytes::song(9, "\xff", "1:00") << 1
             << int(SetlistSection::Malformed) << 0 << true;
     }
     void songPool()
@@ -240,8 +233,8 @@ private slots:
     }
     void songPoolFields()
     {
-        const QByteArray payload = hex("03") + songRecord(0x8123456789abcdefULL, "Caf\xc3\xa9", "1:02:03") +
-                                   hex("04") + songRecord(0x8123456789abcdefULL, "Caf\xc3\xa9", "");
+        const QByteArray payload = hex("03") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "1:02:03") +
+                                   hex("04") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "");
         const SongPoolUpdate update = as<SongPoolUpdate>(decodeServerMessage(payload));
         const Song expected{0x8123456789abcdefULL, QString::fromUtf8("Caf\xc3\xa9"), "1:02:03"};
         QCOMPARE(update.pool.value(0), expected);
@@ -251,13 +244,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("fault");
-        const QByteArray a = songRecord(0x8000000000000001ULL, "Alpha", "3:00");
+        const QByteArray a = livebytes::song(0x8000000000000001ULL, "Alpha", "3:00");
         QTest::newRow("id cut") << hex("03") + a.left(5) << int(Fault::Truncated);
         QTest::newRow("name cut") << hex("03") + a.left(12) << int(Fault::Truncated);
         QTest::newRow("length text cut") << hex("03") + a.chopped(1) << int(Fault::Truncated);
         QTest::newRow("missing length byte") << hex("03") + a.left(14) << int(Fault::Truncated);
-        QTest::newRow("name not utf8") << hex("03") + songRecord(1, "\xc3", "1:00") << int(Fault::InvalidUtf8);
-        QTest::newRow("length not utf8") << hex("03") + songRecord(1, "A", "\xfe") << int(Fault::InvalidUtf8);
+        QTest::newRow("name not utf8") << hex("03") + livebytes::song(1, "\xc3", "1:00") << int(Fault::InvalidUtf8);
+        QTest::newRow("length not utf8") << hex("03") + livebytes::song(1, "A", "\xfe") << int(Fault::InvalidUtf8);
     }
     void malformedPoolDropsEverything()
     {
@@ -269,7 +262,7 @@ private slots:
     }
     void readSongRecordLeavesOffsetOnFailure()
     {
-        const QByteArray bytes = songRecord(3, "Name", "2:00");
+        const QByteArray bytes = livebytes::song(3, "Name", "2:00");
         qsizetype offset = 0;
         QVERIFY(readSongRecord(bytes, offset).has_value());
         QCOMPARE(offset, bytes.size());

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Runs the real MarquellDaemon in a temporary home.
+#include "livebytes.h"
 #include "scriptedliveserver.h"
 #include "singleinstancelock.h"
 #include "temphome.h"
@@ -9,20 +10,9 @@
 
 #include <csignal>
 
+using livebytes::portJson;
+
 namespace {
-
-QByteArray portJson(quint16 port)
-{
-    return "{\"port\": " + QByteArray::number(port) + "}";
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 // Started with the temporary home in its environment; stopped by its own id.
 struct Daemon
@@ -39,6 +29,13 @@ struct Daemon
             process.kill();
             process.waitForFinished(5000);
         }
+    }
+    // Running its Live cycle means it holds the lock. (Probing the lock while the
+    // daemon starts could make it see the probe as another copy.)
+    bool startAndWaitForLiveCycle()
+    {
+        process.start();
+        return process.waitForStarted() && QTest::qWaitFor([this] { return printed("Cancelled connection to Live"); });
     }
     bool terminate()
     {
@@ -65,13 +62,9 @@ private slots:
     void secondCopyExitsAndSigtermQuits()
     {
         TempHome home;
-        home.writeServerJson(portJson(closedPort()));
+        home.writeServerJson(portJson(ScriptedLiveServer::closedPort()));
         Daemon first;
-        first.process.start();
-        QVERIFY(first.process.waitForStarted());
-        // Running its Live cycle means it holds the lock. (Probing the lock while
-        // the daemon starts could make it see the probe as another copy.)
-        QTRY_VERIFY(first.printed("Cancelled connection to Live"));
+        QVERIFY(first.startAndWaitForLiveCycle());
         QVERIFY(SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
 
         Daemon second;
@@ -95,11 +88,9 @@ private slots:
     void sigintQuits()
     {
         TempHome home;
-        home.writeServerJson(portJson(closedPort()));
+        home.writeServerJson(portJson(ScriptedLiveServer::closedPort()));
         Daemon daemon;
-        daemon.process.start();
-        QVERIFY(daemon.process.waitForStarted());
-        QTRY_VERIFY(daemon.printed("Cancelled connection to Live"));
+        QVERIFY(daemon.startAndWaitForLiveCycle());
         ::kill(pid_t(daemon.process.processId()), SIGINT);
         QVERIFY(daemon.process.waitForFinished(10000));
         QCOMPARE(daemon.process.exitStatus(), QProcess::NormalExit);
@@ -121,7 +112,7 @@ private slots:
         QTRY_COMPARE(live.received(), QByteArrayLiteral("MARQUELL_CLIENT"));
         QTRY_VERIFY(daemon.printed("Server validated"));
 
-        live.closeClient();
+        live.closeClients();
         QTRY_COMPARE_WITH_TIMEOUT(live.acceptedCount(), 2, 10000);
         live.writeIdentity();
         QTRY_COMPARE(live.received(), QByteArrayLiteral("MARQUELL_CLIENT"));

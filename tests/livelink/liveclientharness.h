@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "livebytes.h"
 #include "livelinkcodec.h"
 #include "log.h"
 #include "recordingdelegates.h"
@@ -15,7 +16,12 @@
 
 #include <chrono>
 
+using namespace livebytes;
 using namespace std::chrono_literals;
+
+const QString kWaiting = QStringLiteral("Waiting for Validation");
+const QString kConnected = QStringLiteral("Connected to Live");
+const QString kFailed = QStringLiteral("Connection failed. Retrying...");
 
 // The application's Live link objects wired as the executable wires them, against a
 // scripted server on a free loopback port published in a temporary home.
@@ -33,8 +39,8 @@ struct LiveClientHarness
 
     explicit LiveClientHarness(std::chrono::milliseconds validationTimeout = 5s)
     {
-        QVERIFY(server.listen());
-        home.writeServerJson(QByteArrayLiteral("{\"port\": ") + QByteArray::number(server.port()) + "}");
+        QVERIFY(server.isListening());
+        home.writeServerJson(portJson(server.port()));
         client.setSongManager(&songs);
         client.setServerDetector(&detector);
         client.setDelegate(&window);
@@ -45,14 +51,12 @@ struct LiveClientHarness
         detector.updateParameters(QStringLiteral("127.0.0.1"), server.port());
     }
 
-    static QByteArray token() { return livelink::frame(livelink::kServerIdentity); }
-
     // Connects straight to the server and waits until the handshake is done.
     bool connectAndValidate()
     {
-        server.setGreeting(token());
+        server.setGreeting(frame(livelink::kServerIdentity));
         client.connectToServer(QStringLiteral("127.0.0.1"), server.port());
-        return QTest::qWaitFor([this] { return status.count(QStringLiteral("Connected to Live")) == 1; }, 5000) &&
+        return QTest::qWaitFor([this] { return status.count(kConnected) == 1; }, 5000) &&
                QTest::qWaitFor([this] { return server.received() == livelink::kClientIdentity; }, 5000);
     }
 
@@ -62,9 +66,8 @@ struct LiveClientHarness
     {
         QByteArray bytes;
         for (const QByteArray &payload : payloads)
-            bytes += livelink::frame(payload);
-        bytes += livelink::frame(QByteArray("\x05\x63", 2));
-        server.send(bytes);
+            bytes += frame(payload);
+        server.write(bytes + frame(livebytes::bytes({5, 99})));
         const bool seen = QTest::qWaitFor(
             [this] { return !window.events.isEmpty() && window.events.last() == QLatin1String("row 99"); }, 5000);
         if (seen)
