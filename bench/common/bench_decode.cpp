@@ -26,7 +26,8 @@ QByteArray fullSongPoolPayload()
     QByteArray setlist(1, '\x04');
     quint64 id = 0;
     for (;; ++id) {
-        const QByteArray record = songRecord(id, "Song number " + QByteArray::number(id) + " (extended mix)");
+        const QByteArray record =
+            songRecord(id, "Song number " + QByteArray::number(id) + " (extended mix)");
         if (pool.size() + setlist.size() + 2 * record.size() + 14 > livelink::kMaxPayload)
             break;
         pool += record;
@@ -60,8 +61,8 @@ int main()
     std::printf("song-pool frame: %lld bytes, %lld pool songs + %lld setlist songs\n",
                 static_cast<long long>(frame.size()), static_cast<long long>(sample.pool.size()),
                 static_cast<long long>(sample.setlist.size()));
-    std::printf("decoded %d frames in %.3f s: %.0f messages/s, %.1f MB/s (%lld songs)\n", iterations,
-                seconds, iterations / seconds, iterations * frame.size() / seconds / 1e6,
-                static_cast<long long>(songs));
+    std::printf("decoded %d frames in %.3f s: %.0f messages/s, %.1f MB/s (%lld songs)\n",
+                iterations, seconds, iterations / seconds,
+                iterations * frame.size() / seconds / 1e6, static_cast<long long>(songs));
     return 0;
 }

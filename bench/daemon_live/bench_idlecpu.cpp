@@ -36,7 +36,8 @@ qint64 cpuNanoseconds(qint64 pid)
     const QByteArray text = stat.readAll();
     // Fields after the command name, which is in parentheses and may hold spaces.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    const qint64 ticks = fields.value(11).toLongLong() + fields.value(12).toLongLong(); // utime, stime
+    const qint64 ticks =
+        fields.value(11).toLongLong() + fields.value(12).toLongLong(); // utime, stime
     return ticks * 1000000000LL / sysconf(_SC_CLK_TCK);
 }
 
@@ -98,11 +99,12 @@ int main(int argc, char *argv[])
 
     const double cpuSeconds = double(cpuEnd - cpuStart) / 1e9;
     std::printf("idle daemon, nothing listening on 127.0.0.1:%u, %.1f s\n", port, wallSeconds);
-    std::printf("  cpu time      : %.3f ms (%.4f %% of a core; target < 0.2 %%)\n", cpuSeconds * 1000.0,
-                100.0 * cpuSeconds / wallSeconds);
+    std::printf("  cpu time      : %.3f ms (%.4f %% of a core; target < 0.2 %%)\n",
+                cpuSeconds * 1000.0, 100.0 * cpuSeconds / wallSeconds);
     std::printf("  connect cycles: %d (%.2f per second)\n", cycles, double(cycles) / wallSeconds);
     std::printf("  cpu per cycle : %.1f us\n", cycles > 0 ? cpuSeconds * 1e6 / cycles : 0.0);
     std::printf("  exit on SIGTERM: %s, code %d\n",
-                daemon.exitStatus() == QProcess::NormalExit ? "normal" : "crashed", daemon.exitCode());
+                daemon.exitStatus() == QProcess::NormalExit ? "normal" : "crashed",
+                daemon.exitCode());
     return cpuStart >= 0 && cpuEnd >= 0 ? 0 : 1;
 }

@@ -59,8 +59,9 @@ std::vector<QByteArray> realisticMix()
         const QByteArray name = "Song number " + QByteArray::number(i * 3);
         pool += u64(1000 + i * 3) + char(name.size()) + name + char(4) + "3:45";
     }
-    const QByteArray midiMap = QByteArray(1, 0) + char(4) + "play" + QByteArray("\x00\x00\x00\x24", 4) + char(4)
-        + "stop" + QByteArray("\x00\x00\x00\x25", 4) + char(4) + "next" + QByteArray("\x01\x00\x00\x40", 4);
+    const QByteArray midiMap =
+        QByteArray(1, 0) + char(4) + "play" + QByteArray("\x00\x00\x00\x24", 4) + char(4) + "stop" +
+        QByteArray("\x00\x00\x00\x25", 4) + char(4) + "next" + QByteArray("\x01\x00\x00\x40", 4);
     std::vector<QByteArray> mix;
     for (int i = 0; i < 100; ++i) {
         if (i % 50 == 7)
@@ -76,7 +77,8 @@ std::vector<QByteArray> realisticMix()
         else if (i % 25 == 19)
             mix.push_back(QByteArray("\x02", 1));
         else
-            mix.push_back(QByteArray("\x08\x00\x00", 3) + char((12000 + i) >> 8) + char((12000 + i) & 0xff));
+            mix.push_back(QByteArray("\x08\x00\x00", 3) + char((12000 + i) >> 8) +
+                          char((12000 + i) & 0xff));
     }
     return mix;
 }
@@ -150,8 +152,8 @@ int listenLoopback(quint16 &port)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(fd, 4) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 ||
+        ::listen(fd, 4) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
         return -1;
     port = ntohs(addr.sin_port);
     return fd;
@@ -171,7 +173,8 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 // One block: a server thread writes frames one at a time and waits until each has
 // left through the phone side; the relay runs on the main thread's event loop.
-std::vector<quint64> runBlock(bool daemon, const std::vector<QByteArray> &mix, int frames, int warmup)
+std::vector<quint64> runBlock(bool daemon, const std::vector<QByteArray> &mix, int frames,
+                              int warmup)
 {
     quint16 port = 0;
     const int listener = listenLoopback(port);
@@ -274,12 +277,16 @@ int main(int argc, char *argv[])
     }
     const Figures d = figures(daemon);
     const Figures m = figures(minimal);
-    std::fprintf(results, "relay latency, loopback Live server -> phone side, %zu frames each, mix of %zu payloads (mean %.0f bytes)\n",
+    std::fprintf(results,
+                 "relay latency, loopback Live server -> phone side, %zu frames each, mix of %zu "
+                 "payloads (mean %.0f bytes)\n",
                  d.count, mix.size(), double(mixBytes) / double(mix.size()));
-    std::fprintf(results, "  daemon  : p50 %8.1f us  p99 %8.1f us  mean %8.1f us\n", d.p50, d.p99, d.mean);
-    std::fprintf(results, "  minimal : p50 %8.1f us  p99 %8.1f us  mean %8.1f us\n", m.p50, m.p99, m.mean);
-    std::fprintf(results, "  ratio   : p50 %.2f  p99 %.2f  (target <= 1.5)\n", m.p50 > 0 ? d.p50 / m.p50 : 0.0,
-                 m.p99 > 0 ? d.p99 / m.p99 : 0.0);
+    std::fprintf(results, "  daemon  : p50 %8.1f us  p99 %8.1f us  mean %8.1f us\n", d.p50, d.p99,
+                 d.mean);
+    std::fprintf(results, "  minimal : p50 %8.1f us  p99 %8.1f us  mean %8.1f us\n", m.p50, m.p99,
+                 m.mean);
+    std::fprintf(results, "  ratio   : p50 %.2f  p99 %.2f  (target <= 1.5)\n",
+                 m.p50 > 0 ? d.p50 / m.p50 : 0.0, m.p99 > 0 ? d.p99 / m.p99 : 0.0);
     std::fclose(results);
     return d.count == size_t(total / blocks * blocks) && m.count == d.count ? 0 : 1;
 }

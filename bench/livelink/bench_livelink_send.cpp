@@ -29,7 +29,8 @@ using Clock = std::chrono::steady_clock;
 
 qint64 nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
 }
 
 bool readExactly(int fd, char *buffer, size_t size)
@@ -64,7 +65,8 @@ int listenLoopback(int *port)
 class Receiver
 {
 public:
-    explicit Receiver(int messages) : m_arrivals{std::vector<qint64>(size_t(messages)), std::vector<qint64>(size_t(messages))}
+    explicit Receiver(int messages)
+        : m_arrivals{std::vector<qint64>(size_t(messages)), std::vector<qint64>(size_t(messages))}
     {
         m_listeners[0] = listenLoopback(&m_ports[0]);
         m_listeners[1] = listenLoopback(&m_ports[1]);
@@ -156,7 +158,9 @@ int main(int argc, char **argv)
     client.connectToServer(QStringLiteral("127.0.0.1"), receiver.port(0));
     QTcpSocket bare;
     bare.connectToHost(QStringLiteral("127.0.0.1"), quint16(receiver.port(1)));
-    if (!waitFor([&] { return client.serverValidated() && bare.state() == QAbstractSocket::ConnectedState; })) {
+    if (!waitFor([&] {
+            return client.serverValidated() && bare.state() == QAbstractSocket::ConnectedState;
+        })) {
         std::fprintf(stderr, "could not connect to the loopback receivers\n");
         return 1;
     }
@@ -196,7 +200,7 @@ int main(int argc, char **argv)
     std::printf("sends per path: %d (two bytes each, loopback)\n", kSends);
     std::printf("SocketClient::sendTransportCommand  p50 %8.1f us   p99 %8.1f us\n", c50, c99);
     std::printf("bare QTcpSocket write + flush       p50 %8.1f us   p99 %8.1f us\n", b50, b99);
-    std::printf("ratio client/bare                   p50 %8.2f      p99 %8.2f   (target <= 1.2)\n", c50 / b50,
-                c99 / b99);
+    std::printf("ratio client/bare                   p50 %8.2f      p99 %8.2f   (target <= 1.2)\n",
+                c50 / b50, c99 / b99);
     return 0;
 }

@@ -9,14 +9,14 @@
 #include "remotescriptinstaller.h"
 #include "serverdetector.h"
 #include "showwindow.h"
-#include "stagerunviewcontroller.h"
 #include "signalquitwatcher.h"
 #include "socketclient.h"
 #include "songmanager.h"
+#include "stagerunviewcontroller.h"
 #include "transportmappings.h"
 
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>

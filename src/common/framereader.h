@@ -10,13 +10,18 @@
 class FrameReader final
 {
 public:
-    enum class Status { Frame, NeedMore, BadLength };
+    enum class Status
+    {
+        Frame,
+        NeedMore,
+        BadLength
+    };
 
     struct Result
     {
         Status status = Status::NeedMore;
-        QByteArray payload;  // with Status::Frame
-        quint32 length = 0;  // the announced length, with Status::BadLength
+        QByteArray payload; // with Status::Frame
+        quint32 length = 0; // the announced length, with Status::BadLength
     };
 
     void feed(QByteArrayView bytes);

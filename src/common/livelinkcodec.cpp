@@ -249,7 +249,9 @@ ServerMessage decodeServerMessage(QByteArrayView payload)
     if (payload.isEmpty())
         return Malformed{0, Fault::TooShort};
     const auto type = static_cast<quint8>(payload[0]);
-    auto needs = [&](qsizetype size) { return payload.size() >= size; };
+    auto needs = [&](qsizetype size) {
+        return payload.size() >= size;
+    };
     switch (static_cast<ServerType>(type)) {
     case ServerType::MidiMap:
         return decodeMidiMap(payload);

@@ -22,7 +22,8 @@ constexpr quint8 kSetlistSeparator = 0x04;
 inline constexpr char kServerIdentity[] = "MARQUELL_SERVER";
 inline constexpr char kClientIdentity[] = "MARQUELL_CLIENT";
 
-enum class ServerType : quint8 {
+enum class ServerType : quint8
+{
     MidiMap = 0,
     PlayingState = 1,
     Notice = 2,
@@ -33,7 +34,8 @@ enum class ServerType : quint8 {
     Tempo = 8,
 };
 
-enum class ClientType : quint8 {
+enum class ClientType : quint8
+{
     SetMapping = 0,
     TransportCommand = 1,
     ClearMapping = 2,
@@ -46,7 +48,14 @@ enum class ClientType : quint8 {
 };
 
 // Transport tags: the commands of type 1 and the tags of the mapping messages.
-enum TransportTag : int { NoTag = -1, Play = 1, Stop = 2, Previous = 3, Next = 4 };
+enum TransportTag : int
+{
+    NoTag = -1,
+    Play = 1,
+    Stop = 2,
+    Previous = 3,
+    Next = 4
+};
 
 // ---- handshake ---------------------------------------------------------------
 
@@ -81,7 +90,8 @@ QByteArray utf8Prefix(const QString &text, qsizetype maxBytes);
 
 QByteArray frame(QByteArrayView payload); // 4-byte big-endian length, then payload
 
-enum class Fault {
+enum class Fault
+{
     TooShort,    // shorter than its type's minimum size
     Truncated,   // a record runs past the end of the payload
     InvalidUtf8, // a text field is not UTF-8
@@ -117,7 +127,8 @@ struct Notice
 {
 };
 
-enum class SetlistSection {
+enum class SetlistSection
+{
     Absent,    // no 0x04 separator, or nothing after it
     Present,   // a setlist of at least one song
     Malformed, // a setlist record was cut or not UTF-8: the setlist must stay as it was

@@ -29,7 +29,8 @@ int runDaemon(QCoreApplication &app)
     QuitOnSignal quitOnSignal;
     SingleInstanceLock lock(SingleInstanceLock::daemonLockPath());
     if (!lock.tryAcquire()) {
-        mlog::system(QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
+        mlog::system(
+            QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
         return 0;
     }
 

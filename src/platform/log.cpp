@@ -57,7 +57,8 @@ void system(const QString &line)
 
 void stamped(const QString &message)
 {
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    const QString now =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     out(QLatin1Char('[') + now + QStringLiteral("] ") + message);
 }
 

@@ -24,7 +24,8 @@ QByteArray stream(const QList<QByteArray> &payloads)
 QList<QByteArray> drain(FrameReader &reader)
 {
     QList<QByteArray> frames;
-    for (FrameReader::Result r = reader.next(); r.status == FrameReader::Status::Frame; r = reader.next())
+    for (FrameReader::Result r = reader.next(); r.status == FrameReader::Status::Frame;
+         r = reader.next())
         frames.append(r.payload);
     return frames;
 }
@@ -49,7 +50,8 @@ private slots:
         FrameReader reader;
         QList<QByteArray> frames;
         for (qsizetype i = 0; i < bytes.size(); i += chunk) {
-            reader.feed(QByteArrayView(bytes).sliced(i, std::min<qsizetype>(chunk, bytes.size() - i)));
+            reader.feed(
+                QByteArrayView(bytes).sliced(i, std::min<qsizetype>(chunk, bytes.size() - i)));
             frames += drain(reader);
         }
         QCOMPARE(frames, samplePayloads());
@@ -86,7 +88,8 @@ private slots:
     void partialFrameWaits()
     {
         FrameReader reader;
-        reader.feed(QByteArray::fromHex("00000005" "0800"));
+        reader.feed(QByteArray::fromHex("00000005"
+                                        "0800"));
         QCOMPARE(reader.next().status, FrameReader::Status::NeedMore);
         reader.feed(QByteArray::fromHex("002f12"));
         const FrameReader::Result r = reader.next();

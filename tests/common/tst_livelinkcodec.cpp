@@ -58,7 +58,7 @@ private slots:
     void strictUtf8()
     {
         QCOMPARE(decodeUtf8("h\xc3\xa9llo").value(), QString::fromUtf8("h\xc3\xa9llo"));
-        QVERIFY(!decodeUtf8("\xc0\xaf")); // overlong slash
+        QVERIFY(!decodeUtf8("\xc0\xaf"));     // overlong slash
         QVERIFY(!decodeUtf8("\xed\xa0\x80")); // encoded surrogate
         QCOMPARE(decodeUtf8("").value(), QString());
     }
@@ -68,23 +68,33 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("set mapping: channel before msgType")
-            << encodeSetMapping(9, 1, 0x0140, 3) << hex("00090101" "4003");
+        QTest::newRow("set mapping: channel before msgType") << encodeSetMapping(9, 1, 0x0140, 3)
+                                                             << hex("00090101"
+                                                                    "4003");
         QTest::newRow("transport next") << encodeTransportCommand(4) << hex("0104");
         QTest::newRow("clear mapping") << encodeClearMapping(2) << hex("0202");
         QTest::newRow("select index 255") << encodeSelectSetlistIndex(255) << hex("03ff");
-        QTest::newRow("play pool song") << encodePlaySongPoolSong(0x8000000000000102ULL)
-                                        << hex("058000000000000102");
+        QTest::newRow("play pool song")
+            << encodePlaySongPoolSong(0x8000000000000102ULL) << hex("058000000000000102");
         QTest::newRow("ping") << encodePing(0x0102030405060708ULL) << hex("060102030405060708");
         QTest::newRow("cue mode") << encodeCueMode(2) << hex("0702");
         QTest::newRow("clear all") << encodeClearAllMappings() << hex("09");
         QTest::newRow("empty setlist") << encodeSetlist({}) << hex("04");
         QTest::newRow("one song, id 7, five letters")
             << encodeSetlist({Song{7, QStringLiteral("Intro"), QStringLiteral("3:05")}})
-            << hex("04" "0000000000000007" "05") + "Intro";
+            << hex("04"
+                   "0000000000000007"
+                   "05") +
+                   "Intro";
         QTest::newRow("two songs, repeated entry")
             << encodeSetlist({Song{1, "A", "1:00"}, Song{1, "A", "1:00"}})
-            << hex("04" "0000000000000001" "01") + "A" + hex("0000000000000001" "01") + "A";
+            << hex("04"
+                   "0000000000000001"
+                   "01") +
+                   "A" +
+                   hex("0000000000000001"
+                       "01") +
+                   "A";
     }
     void clientMessages()
     {
@@ -157,9 +167,15 @@ private slots:
     void midiMap()
     {
         QByteArray payload = hex("00");
-        payload += char(4) + QByteArray("play") + hex("0001" "0024");
-        payload += char(4) + QByteArray("next") + hex("0103" "0040");
-        payload += char(4) + QByteArray("play") + hex("0002" "0025"); // later record wins later
+        payload += char(4) + QByteArray("play") +
+                   hex("0001"
+                       "0024");
+        payload += char(4) + QByteArray("next") +
+                   hex("0103"
+                       "0040");
+        payload += char(4) + QByteArray("play") +
+                   hex("0002"
+                       "0025"); // later record wins later
         const MidiMap map = as<MidiMap>(decodeServerMessage(payload));
         QCOMPARE(map.records.size(), 3);
         QCOMPARE(map.records[0], (MidiMapRecord{"play", 0, 1, 0x24}));
@@ -174,11 +190,20 @@ private slots:
     {
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("fault");
-        const QByteArray good = hex("00" "03") + "abc" + hex("01020005");
+        const QByteArray good = hex("00"
+                                    "03") +
+                                "abc" + hex("01020005");
         QTest::newRow("one byte short") << good.chopped(1) << int(Fault::Truncated);
-        QTest::newRow("name runs past end") << hex("00" "09") + "abc" << int(Fault::Truncated);
+        QTest::newRow("name runs past end") << hex("00"
+                                                   "09") +
+                                                   "abc"
+                                            << int(Fault::Truncated);
         QTest::newRow("trailing length byte") << good + hex("04") << int(Fault::Truncated);
-        QTest::newRow("name not utf8") << hex("00" "01" "ff" "00000001") << int(Fault::InvalidUtf8);
+        QTest::newRow("name not utf8") << hex("00"
+                                              "01"
+                                              "ff"
+                                              "00000001")
+                                       << int(Fault::InvalidUtf8);
     }
     void malformedMidiMap()
     {
@@ -190,7 +215,10 @@ private slots:
     }
     void structuralWalkIgnoresText()
     {
-        QVERIFY(isWellFormedMidiMap(hex("00" "01" "ff" "00000001")));
+        QVERIFY(isWellFormedMidiMap(hex("00"
+                                        "01"
+                                        "ff"
+                                        "00000001")));
     }
 
     void songPool_data()
@@ -202,18 +230,21 @@ private slots:
         QTest::addColumn<bool>("bytesFollow");
         const QByteArray a = livebytes::song(0x8000000000000001ULL, "Alpha", "3:00");
         const QByteArray b = livebytes::song(0x8000000000000002ULL, "Bravo", "4:30");
-        QTest::newRow("pool only") << hex("03") + a + b << 2 << int(SetlistSection::Absent) << 0 << false;
+        QTest::newRow("pool only")
+            << hex("03") + a + b << 2 << int(SetlistSection::Absent) << 0 << false;
         QTest::newRow("pool then separator, no setlist")
             << hex("03") + a + b + hex("04") << 2 << int(SetlistSection::Absent) << 0 << false;
-        QTest::newRow("only the separator") << hex("0304") << 0 << int(SetlistSection::Absent) << 0 << false;
+        QTest::newRow("only the separator")
+            << hex("0304") << 0 << int(SetlistSection::Absent) << 0 << false;
         QTest::newRow("empty body") << hex("03") << 0 << int(SetlistSection::Absent) << 0 << false;
-        QTest::newRow("pool and setlist")
-            << hex("03") + a + b + hex("04") + b + a + b << 2 << int(SetlistSection::Present) << 3 << true;
+        QTest::newRow("pool and setlist") << hex("03") + a + b + hex("04") + b + a + b << 2
+                                          << int(SetlistSection::Present) << 3 << true;
         QTest::newRow("setlist song whose id starts with 04 is still read")
-            << hex("03") + a + hex("04") + livebytes::song(0x0400000000000000ULL, "X", "1:00")
-            << 1 << int(SetlistSection::Present) << 1 << true;
+            << hex("03") + a + hex("04") + livebytes::song(0x0400000000000000ULL, "X", "1:00") << 1
+            << int(SetlistSection::Present) << 1 << true;
         QTest::newRow("truncated last setlist record keeps the pool")
-            << hex("03") + a + hex("04") + b + b.chopped(2) << 1 << int(SetlistSection::Malformed) << 0 << true;
+            << hex("03") + a + hex("04") + b + b.chopped(2) << 1 << int(SetlistSection::Malformed)
+            << 0 << true;
         QTest::newRow("setlist name not utf8 keeps the pool")
             << hex("03") + a + hex("04") + livebytes::song(9, "\xff", "1:00") << 1
             << int(SetlistSection::Malformed) << 0 << true;
@@ -233,8 +264,9 @@ private slots:
     }
     void songPoolFields()
     {
-        const QByteArray payload = hex("03") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "1:02:03") +
-                                   hex("04") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "");
+        const QByteArray payload =
+            hex("03") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "1:02:03") +
+            hex("04") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "");
         const SongPoolUpdate update = as<SongPoolUpdate>(decodeServerMessage(payload));
         const Song expected{0x8123456789abcdefULL, QString::fromUtf8("Caf\xc3\xa9"), "1:02:03"};
         QCOMPARE(update.pool.value(0), expected);
@@ -249,8 +281,10 @@ private slots:
         QTest::newRow("name cut") << hex("03") + a.left(12) << int(Fault::Truncated);
         QTest::newRow("length text cut") << hex("03") + a.chopped(1) << int(Fault::Truncated);
         QTest::newRow("missing length byte") << hex("03") + a.left(14) << int(Fault::Truncated);
-        QTest::newRow("name not utf8") << hex("03") + livebytes::song(1, "\xc3", "1:00") << int(Fault::InvalidUtf8);
-        QTest::newRow("length not utf8") << hex("03") + livebytes::song(1, "A", "\xfe") << int(Fault::InvalidUtf8);
+        QTest::newRow("name not utf8")
+            << hex("03") + livebytes::song(1, "\xc3", "1:00") << int(Fault::InvalidUtf8);
+        QTest::newRow("length not utf8")
+            << hex("03") + livebytes::song(1, "A", "\xfe") << int(Fault::InvalidUtf8);
     }
     void malformedPoolDropsEverything()
     {

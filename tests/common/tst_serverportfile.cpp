@@ -25,7 +25,8 @@ private slots:
         QTest::addColumn<int>("appPort"); // -1: none, the caller uses 6000
         QTest::addColumn<int>("daemonPort");
         QTest::newRow("6100") << QByteArray("{\"port\": 6100}") << 6100 << 6100;
-        QTest::newRow("other members ignored") << QByteArray("{\"pid\": 3, \"port\": 6001}") << 6001 << 6001;
+        QTest::newRow("other members ignored")
+            << QByteArray("{\"pid\": 3, \"port\": 6001}") << 6001 << 6001;
         QTest::newRow("integral float") << QByteArray("{\"port\": 6100.0}") << 6100 << 6100;
         QTest::newRow("zero") << QByteArray("{\"port\": 0}") << -1 << 0;
         QTest::newRow("65535") << QByteArray("{\"port\": 65535}") << 65535 << 65535;

@@ -65,7 +65,8 @@ struct Rig
     bool settle()
     {
         server.writeFrame(kSentinel);
-        if (!QTest::qWaitFor([&] { return !phone.sent.isEmpty() && phone.sent.last() == kSentinel; }))
+        if (!QTest::qWaitFor(
+                [&] { return !phone.sent.isEmpty() && phone.sent.last() == kSentinel; }))
             return false;
         phone.sent.removeLast();
         return true;
@@ -85,7 +86,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("firstFrame");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("identity") << QByteArray("\x00\x00\x00\x0F" "MARQUELL_SERVER", 19) << true;
+        QTest::newRow("identity") << QByteArray("\x00\x00\x00\x0F"
+                                                "MARQUELL_SERVER",
+                                                19)
+                                  << true;
         QTest::newRow("identity in whitespace") << frame(" MARQUELL_SERVER\r\n") << true;
         QTest::newRow("identity and another character") << frame("MARQUELL_SERVERX") << false;
         QTest::newRow("the client's identity") << frame("MARQUELL_CLIENT") << false;
@@ -107,7 +111,8 @@ private slots:
             QCOMPARE(log.messages(), (QStringList{"Server validated", "Data sent"}));
         } else {
             QTRY_COMPARE(rig.lastState(), ConnectionState::disconnected());
-            QCOMPARE(log.messages(), (QStringList{"Invalid server ID", "Cancelled connection to Live"}));
+            QCOMPARE(log.messages(),
+                     (QStringList{"Invalid server ID", "Cancelled connection to Live"}));
             QVERIFY(!rig.socket.isConnected());
             QTRY_VERIFY(!rig.server.hasClient());
             QCOMPARE(rig.server.received(), QByteArray());
@@ -135,7 +140,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.validate(log));
         // A song pool payload of exactly that length, or a bare bad length prefix.
-        const QByteArray payload = QByteArray(1, 3) + QByteArray(qMin(length, 5000u) - qMin(length, 1u), 'x');
+        const QByteArray payload =
+            QByteArray(1, 3) + QByteArray(qMin(length, 5000u) - qMin(length, 1u), 'x');
         char prefix[4];
         qToBigEndian(length, prefix);
         if (read) {
@@ -151,10 +157,12 @@ private slots:
             QVERIFY(rig.socket.isConnected());
             return;
         }
-        rig.server.write(QByteArray(prefix, 4) + payload.first(qMin<qsizetype>(payload.size(), 100)));
+        rig.server.write(QByteArray(prefix, 4) +
+                         payload.first(qMin<qsizetype>(payload.size(), 100)));
         QTRY_COMPARE(rig.lastState(), ConnectionState::disconnected());
-        QCOMPARE(log.messages(), (QStringList{QStringLiteral("Invalid payload length: %1").arg(length),
-                                              "Cancelled connection to Live"}));
+        QCOMPARE(log.messages(),
+                 (QStringList{QStringLiteral("Invalid payload length: %1").arg(length),
+                              "Cancelled connection to Live"}));
         QVERIFY(!rig.socket.isConnected());
         rig.server.writeFrame(bytes({8, 0, 0, 0x2f, 0x12}));
         QTRY_VERIFY(!rig.server.hasClient());
@@ -166,35 +174,49 @@ private slots:
     {
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QList<QByteArray>>("toPhone");
-        QTest::addColumn<QString>("label");   // of the cached send, if any
-        QTest::addColumn<QString>("field");   // the state field it is stored in, if any
+        QTest::addColumn<QString>("label"); // of the cached send, if any
+        QTest::addColumn<QString>("field"); // the state field it is stored in, if any
         QTest::addColumn<QStringList>("lines");
 
         const QByteArray midiMap = bytes({0, 3, 'a', 'b', 'c', 1, 2, 0, 5});
         using L = QList<QByteArray>;
-        QTest::newRow("type 0") << midiMap << L{midiMap} << "MIDI mappings" << "midiMapInit" << QStringList();
-        QTest::newRow("type 0 one byte short") << midiMap.chopped(1) << L{} << "" << "" << QStringList();
-        QTest::newRow("type 0 without records") << bytes({0}) << L{bytes({0})} << "MIDI mappings" << "midiMapInit"
-                                                << QStringList();
-        QTest::newRow("type 1") << bytes({1, 1, 0xff}) << L{bytes({1, 1})} << "" << "" << QStringList();
-        QTest::newRow("type 1 short") << bytes({1}) << L{} << "" << "" << QStringList();
-        QTest::newRow("type 2") << bytes({2, 7, 7}) << L{bytes({2})} << "" << "" << QStringList();
+        QTest::newRow("type 0") << midiMap << L{midiMap} << "MIDI mappings"
+                                << "midiMapInit" << QStringList();
+        QTest::newRow("type 0 one byte short") << midiMap.chopped(1) << L{} << ""
+                                               << "" << QStringList();
+        QTest::newRow("type 0 without records") << bytes({0}) << L{bytes({0})} << "MIDI mappings"
+                                                << "midiMapInit" << QStringList();
+        QTest::newRow("type 1") << bytes({1, 1, 0xff}) << L{bytes({1, 1})} << ""
+                                << "" << QStringList();
+        QTest::newRow("type 1 short") << bytes({1}) << L{} << ""
+                                      << "" << QStringList();
+        QTest::newRow("type 2") << bytes({2, 7, 7}) << L{bytes({2})} << ""
+                                << "" << QStringList();
         const QByteArray songs = QByteArray(1, 3) + song(1, "A", "1:00") + char(4);
-        QTest::newRow("type 3") << songs << L{songs} << "SongPool + Setlist" << "songData" << QStringList();
-        QTest::newRow("type 3 not validated") << bytes({3, 9}) << L{bytes({3, 9})} << "SongPool + Setlist"
-                                              << "songData" << QStringList();
-        QTest::newRow("type 5") << bytes({5, 3}) << L{bytes({5, 3})} << "Selected Index" << "selectedIndex"
-                                << QStringList{"🔁 Setlist Index Update"};
-        QTest::newRow("type 5 short") << bytes({5}) << L{} << "" << "" << QStringList{"🔁 Setlist Index Update"};
-        QTest::newRow("type 7") << bytes({7, 2}) << L{bytes({7, 2})} << "Cue Jump Mode" << "cueJumpMode"
-                                << QStringList();
-        QTest::newRow("type 7 short") << bytes({7}) << L{} << "" << "" << QStringList();
+        QTest::newRow("type 3") << songs << L{songs} << "SongPool + Setlist"
+                                << "songData" << QStringList();
+        QTest::newRow("type 3 not validated")
+            << bytes({3, 9}) << L{bytes({3, 9})} << "SongPool + Setlist"
+            << "songData" << QStringList();
+        QTest::newRow("type 5") << bytes({5, 3}) << L{bytes({5, 3})} << "Selected Index"
+                                << "selectedIndex" << QStringList{"🔁 Setlist Index Update"};
+        QTest::newRow("type 5 short") << bytes({5}) << L{} << ""
+                                      << "" << QStringList{"🔁 Setlist Index Update"};
+        QTest::newRow("type 7") << bytes({7, 2}) << L{bytes({7, 2})} << "Cue Jump Mode"
+                                << "cueJumpMode" << QStringList();
+        QTest::newRow("type 7 short") << bytes({7}) << L{} << ""
+                                      << "" << QStringList();
         QTest::newRow("type 8") << bytes({8, 0, 0, 0x2f, 0x12}) << L{bytes({8, 0, 0, 0x2f, 0x12})}
-                                << "Beats per Minute" << "bpm" << QStringList();
-        QTest::newRow("type 8 short") << bytes({8, 0, 0, 0x2f}) << L{} << "" << "" << QStringList();
-        QTest::newRow("type 4") << bytes({4, 1}) << L{} << "" << "" << QStringList{"Unknown message type: 4"};
-        QTest::newRow("type 255") << bytes({255}) << L{} << "" << "" << QStringList{"Unknown message type: 255"};
-        QTest::newRow("type 6 of 8 bytes") << bytes({6, 0, 0, 0, 0, 0, 0, 1}) << L{} << "" << "" << QStringList();
+                                << "Beats per Minute"
+                                << "bpm" << QStringList();
+        QTest::newRow("type 8 short") << bytes({8, 0, 0, 0x2f}) << L{} << ""
+                                      << "" << QStringList();
+        QTest::newRow("type 4") << bytes({4, 1}) << L{} << ""
+                                << "" << QStringList{"Unknown message type: 4"};
+        QTest::newRow("type 255") << bytes({255}) << L{} << ""
+                                  << "" << QStringList{"Unknown message type: 255"};
+        QTest::newRow("type 6 of 8 bytes") << bytes({6, 0, 0, 0, 0, 0, 0, 1}) << L{} << ""
+                                           << "" << QStringList();
     }
     void dispatch()
     {
@@ -248,7 +270,8 @@ private slots:
             QVERIFY2(sinceReply.elapsed() >= 90, "the next ping waits for the interval");
             const QStringList lines = log.messages();
             QCOMPARE(lines.size(), 3);
-            QVERIFY2(lines[0].startsWith("🎯 RTT to Ableton: ") && lines[0].endsWith(" ms"), qPrintable(lines[0]));
+            QVERIFY2(lines[0].startsWith("🎯 RTT to Ableton: ") && lines[0].endsWith(" ms"),
+                     qPrintable(lines[0]));
             bool ok = false;
             const double rtt = lines[0].sliced(19).chopped(3).toDouble(&ok);
             QVERIFY(ok);
@@ -256,7 +279,8 @@ private slots:
             QCOMPARE(lines.sliced(1), (QStringList{"Pinging", "Data sent"}));
             log.clear();
             ping = rig.server.takeReceived();
-            QVERIFY(qFromBigEndian<quint64>(ping.constData() + 1) <= AbletonSocket::monotonicNanoseconds());
+            QVERIFY(qFromBigEndian<quint64>(ping.constData() + 1) <=
+                    AbletonSocket::monotonicNanoseconds());
         }
 
         // A reply from the future gives no RTT, yet the cycle goes on.
@@ -276,22 +300,25 @@ private slots:
         QTest::addColumn<QByteArray>("toLive"); // empty: nothing written
         QTest::addColumn<QStringList>("lines");
 
-        QTest::newRow("one song")
-            << QByteArray(1, 4) + song(7, "Intro", "3:05")
-            << QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00\x07\x05Intro", 15) << QStringList{"Data sent"};
+        QTest::newRow("one song") << QByteArray(1, 4) + song(7, "Intro", "3:05")
+                                  << QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00\x07\x05Intro", 15)
+                                  << QStringList{"Data sent"};
         QTest::newRow("empty") << bytes({4}) << bytes({4})
-                               << QStringList{"📝 Setlist is empty. Sending header only.", "Data sent"};
+                               << QStringList{"📝 Setlist is empty. Sending header only.",
+                                              "Data sent"};
         const QByteArray longName(255, 'n');
         QTest::newRow("two songs, longest name, non-ASCII")
-            << QByteArray(1, 4) + song(1, "Caf\xc3\xa9", "1:00") + song(0x0102030405060708ULL, longName, "9:59")
-            << QByteArray(1, 4) + u64(1) + text("Caf\xc3\xa9") + u64(0x0102030405060708ULL) + text(longName)
+            << QByteArray(1, 4) + song(1, "Caf\xc3\xa9", "1:00") +
+                   song(0x0102030405060708ULL, longName, "9:59")
+            << QByteArray(1, 4) + u64(1) + text("Caf\xc3\xa9") + u64(0x0102030405060708ULL) +
+                   text(longName)
             << QStringList{"Data sent"};
         QTest::newRow("stops at a separator")
             << QByteArray(1, 4) + song(3, "A", "1:00") + char(4) + "junk"
             << QByteArray(1, 4) + u64(3) + text("A") << QStringList{"Data sent"};
         QTest::newRow("truncated record")
-            << QByteArray(1, 4) + song(3, "A", "1:00") + song(4, "Bee", "2:00").chopped(2) << QByteArray()
-            << QStringList{"Setlist from iOS is malformed; nothing sent to Live"};
+            << QByteArray(1, 4) + song(3, "A", "1:00") + song(4, "Bee", "2:00").chopped(2)
+            << QByteArray() << QStringList{"Setlist from iOS is malformed; nothing sent to Live"};
     }
     // Re-encoded for Live, then merged into the cached song data without an echo.
     void setlistFromPhone()
@@ -311,7 +338,9 @@ private slots:
         rig.socket.send(fromPhone);
         const QByteArray merged = pool + fromPhone;
         QCOMPARE(log.messages(),
-                 lines + QStringList{QStringLiteral("Merged new setlist into cached song data (%1 bytes)").arg(merged.size())});
+                 lines + QStringList{
+                             QStringLiteral("Merged new setlist into cached song data (%1 bytes)")
+                                 .arg(merged.size())});
         QCOMPARE(rig.cache.currentState().songData, std::optional<QByteArray>(merged));
         QVERIFY(rig.phone.sent.isEmpty());
 
@@ -336,13 +365,13 @@ private slots:
         QTest::addColumn<QByteArray>("lastBytes");
         QTest::addColumn<QString>("line");
         QTest::addColumn<std::optional<QByteArray>>("bpm");
-        QTest::newRow("during payload") << bytes({0, 0, 0, 10, 3, 1, 2})
-                                        << "Connection closed by server (during payload)"
-                                        << std::optional<QByteArray>();
+        QTest::newRow("during payload")
+            << bytes({0, 0, 0, 10, 3, 1, 2}) << "Connection closed by server (during payload)"
+            << std::optional<QByteArray>();
         // Whole frames before the close are still handled.
-        QTest::newRow("between frames") << frame(bytes({8, 0, 0, 0x2f, 0x12})) + bytes({0, 0})
-                                        << "Connection closed by server."
-                                        << std::optional<QByteArray>(bytes({8, 0, 0, 0x2f, 0x12}));
+        QTest::newRow("between frames")
+            << frame(bytes({8, 0, 0, 0x2f, 0x12})) + bytes({0, 0}) << "Connection closed by server."
+            << std::optional<QByteArray>(bytes({8, 0, 0, 0x2f, 0x12}));
     }
     // The close ends validation, sends fail with a line, and the next connection
     // starts with the handshake again.
@@ -383,7 +412,8 @@ private slots:
         const quint16 closedPort = ScriptedLiveServer::closedPort();
         QVERIFY(closedPort != 0);
         rig.socket.connectToLive(closedPort);
-        QTRY_COMPARE(rig.allStates(), (QList<ConnectionState>{ConnectionState::waiting(), ConnectionState::disconnected()}));
+        QTRY_COMPARE(rig.allStates(), (QList<ConnectionState>{ConnectionState::waiting(),
+                                                              ConnectionState::disconnected()}));
         rig.socket.send(bytes({1, 1}));
         QTRY_COMPARE(rig.server.received(), bytes({1, 1}));
         rig.server.writeFrame(bytes({7, 1}));

@@ -35,7 +35,8 @@ struct Daemon
     bool startAndWaitForLiveCycle()
     {
         process.start();
-        return process.waitForStarted() && QTest::qWaitFor([this] { return printed("Cancelled connection to Live"); });
+        return process.waitForStarted() &&
+               QTest::qWaitFor([this] { return printed("Cancelled connection to Live"); });
     }
     bool terminate()
     {

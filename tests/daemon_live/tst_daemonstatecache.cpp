@@ -36,23 +36,26 @@ private slots:
         QTest::newRow("setlist behind two pool songs")
             << pool + kOtherSong + char(4) << int(afterPool + kOtherSong.size()) << QStringList();
         QTest::newRow("texts are not decoded")
-            << QByteArray(1, 3) + u64(1) + text("\xff\xfe") + text("x") + char(4) << 14 << QStringList();
+            << QByteArray(1, 3) + u64(1) + text("\xff\xfe") + text("x") + char(4) << 14
+            << QStringList();
         QTest::newRow("pool id starting with 0x04 is a record")
-            << QByteArray(1, 3) + song(0x0400000000000001ULL, "a", "b") + char(4) << 13 << QStringList();
+            << QByteArray(1, 3) + song(0x0400000000000001ULL, "a", "b") + char(4) << 13
+            << QStringList();
 
         QTest::newRow("empty") << QByteArray() << -1
                                << QStringList{"Not a valid song pool header (missing 0x03)"};
-        QTest::newRow("not a song pool") << bytes({5, 4}) << -1
-                                         << QStringList{"Not a valid song pool header (missing 0x03)"};
-        QTest::newRow("type byte only") << bytes({3}) << -1
-                                        << QStringList{"No valid setlist start (0x04) found."};
-        QTest::newRow("pool without setlist") << pool + kOtherSong << -1
-                                              << QStringList{"No valid setlist start (0x04) found."};
-        QTest::newRow("empty pool and setlist") << bytes({3, 4}) << -1
-                                                << QStringList{"Incomplete song ID at offset 1"};
+        QTest::newRow("not a song pool")
+            << bytes({5, 4}) << -1 << QStringList{"Not a valid song pool header (missing 0x03)"};
+        QTest::newRow("type byte only")
+            << bytes({3}) << -1 << QStringList{"No valid setlist start (0x04) found."};
+        QTest::newRow("pool without setlist")
+            << pool + kOtherSong << -1 << QStringList{"No valid setlist start (0x04) found."};
+        QTest::newRow("empty pool and setlist")
+            << bytes({3, 4}) << -1 << QStringList{"Incomplete song ID at offset 1"};
         QTest::newRow("second record stops after its id")
             << pool + u64(2) << -1
-            << QStringList{QStringLiteral("Incomplete name length at offset %1").arg(afterPool + 8)};
+            << QStringList{
+                   QStringLiteral("Incomplete name length at offset %1").arg(afterPool + 8)};
         QTest::newRow("second record breaks off inside its name")
             << pool + u64(2) + char(5) + "Ou" << -1
             << QStringList{QStringLiteral("Incomplete name bytes at offset %1").arg(afterPool + 9)};
@@ -103,7 +106,8 @@ private slots:
         cache.mergeSetlistFromiOS(fromPhone);
         QCOMPARE(cache.currentState().songData, std::optional<QByteArray>(merged));
         QCOMPARE(log.messages(),
-                 QStringList{QStringLiteral("Merged new setlist into cached song data (%1 bytes)").arg(merged.size())});
+                 QStringList{QStringLiteral("Merged new setlist into cached song data (%1 bytes)")
+                                 .arg(merged.size())});
         QVERIFY(phone.sent.isEmpty());
         QVERIFY(!cache.setlistFromiOS());
 
@@ -117,7 +121,8 @@ private slots:
         QTest::addColumn<std::optional<QByteArray>>("cached");
         QTest::addColumn<QStringList>("lines");
         const QByteArray pool = QByteArray(1, 3) + kPoolSong;
-        QTest::newRow("before any song data") << std::optional<QByteArray>() << QStringList{kCouldNotMerge};
+        QTest::newRow("before any song data")
+            << std::optional<QByteArray>() << QStringList{kCouldNotMerge};
         QTest::newRow("pool without a setlist section")
             << std::optional<QByteArray>(pool + kOtherSong)
             << QStringList{"No valid setlist start (0x04) found.", kCouldNotMerge};

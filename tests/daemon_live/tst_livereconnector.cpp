@@ -59,7 +59,8 @@ private slots:
         home.writeServerJson("{\"port\": 0}");
         mlog::Capture log;
         QCOMPARE(int(LiveReconnector::portToUse(serverportfile::serverConfigPath())), 6000);
-        QCOMPARE(log.messages(), QStringList{"server.json names port 0, which cannot be connected to; using 6000"});
+        QCOMPARE(log.messages(),
+                 QStringList{"server.json names port 0, which cannot be connected to; using 6000"});
     }
 
     // Nothing listens: waiting, cancelled, disconnected, and again, every time
@@ -106,8 +107,10 @@ private slots:
         QTest::addColumn<bool>("close");
         QTest::addColumn<QString>("line");
         // Cancelled by the daemon, which leaves its validation flag to the next connection.
-        QTest::newRow("invalid length") << bytes({0, 0, 0, 0}) << false << "Invalid payload length: 0";
-        QTest::newRow("closed by the server") << QByteArray() << true << "Connection closed by server.";
+        QTest::newRow("invalid length")
+            << bytes({0, 0, 0, 0}) << false << "Invalid payload length: 0";
+        QTest::newRow("closed by the server")
+            << QByteArray() << true << "Connection closed by server.";
     }
     // However a connection ends, the daemon comes back and the next server is
     // validated afresh.

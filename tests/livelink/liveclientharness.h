@@ -57,7 +57,8 @@ struct LiveClientHarness
         server.setGreeting(frame(livelink::kServerIdentity));
         client.connectToServer(QStringLiteral("127.0.0.1"), server.port());
         return QTest::qWaitFor([this] { return status.count(kConnected) == 1; }, 5000) &&
-               QTest::qWaitFor([this] { return server.received() == livelink::kClientIdentity; }, 5000);
+               QTest::qWaitFor([this] { return server.received() == livelink::kClientIdentity; },
+                               5000);
     }
 
     // Sends the frames, then a setlist position of 99 as a marker, and waits until the
@@ -69,7 +70,10 @@ struct LiveClientHarness
             bytes += frame(payload);
         server.write(bytes + frame(livebytes::bytes({5, 99})));
         const bool seen = QTest::qWaitFor(
-            [this] { return !window.events.isEmpty() && window.events.last() == QLatin1String("row 99"); }, 5000);
+            [this] {
+                return !window.events.isEmpty() && window.events.last() == QLatin1String("row 99");
+            },
+            5000);
         if (seen)
             window.events.removeLast();
         return seen;

@@ -12,8 +12,14 @@
 class RecordingDetectorDelegate final : public ServerDetectorDelegate
 {
 public:
-    void showServerStatus(const QString &text) override { events.append(QStringLiteral("status: ") + text); }
-    void showWaitingForValidation() override { events.append(QStringLiteral("Waiting for Validation")); }
+    void showServerStatus(const QString &text) override
+    {
+        events.append(QStringLiteral("status: ") + text);
+    }
+    void showWaitingForValidation() override
+    {
+        events.append(QStringLiteral("Waiting for Validation"));
+    }
     void showConnected() override { events.append(QStringLiteral("Connected to Live")); }
     void showConnectionFailed(const QString &error) override
     {
@@ -29,7 +35,10 @@ public:
 class RecordingClientDelegate final : public SocketClientDelegate
 {
 public:
-    void selectSetlistRow(int index) override { events.append(QStringLiteral("row %1").arg(index)); }
+    void selectSetlistRow(int index) override
+    {
+        events.append(QStringLiteral("row %1").arg(index));
+    }
     void showCueMode(int mode) override { events.append(QStringLiteral("cue %1").arg(mode)); }
     void showBPM(float bpm) override { events.append(QStringLiteral("bpm %1").arg(double(bpm))); }
 

@@ -8,13 +8,14 @@ namespace {
 
 QString describe(const std::optional<MappingData> &m)
 {
-    return m ? QStringLiteral("%1/%2/%3").arg(m->msgType).arg(m->channel).arg(m->identifier) : QStringLiteral("-");
+    return m ? QStringLiteral("%1/%2/%3").arg(m->msgType).arg(m->channel).arg(m->identifier)
+             : QStringLiteral("-");
 }
 
 QStringList mappingTexts(const TransportMappings &mappings)
 {
-    return {describe(mappings.playMapping), describe(mappings.stopMapping), describe(mappings.prevMapping),
-            describe(mappings.nextMapping)};
+    return {describe(mappings.playMapping), describe(mappings.stopMapping),
+            describe(mappings.prevMapping), describe(mappings.nextMapping)};
 }
 
 QStringList names(const QList<Song> &songs)
@@ -40,7 +41,8 @@ private slots:
         QTest::addColumn<QString>("logLine");
         const QStringList untouched{"9/9/9", "9/9/9", "9/9/9", "9/9/9"};
         QTest::newRow("no records") << bytes({0}) << QStringList{"-", "-", "-", "-"} << 1 << "";
-        QTest::newRow("all four") << bytes({0}) + mapRecord("next", 1, 15, 127) + mapRecord("previous", 1, 0, 0) +
+        QTest::newRow("all four") << bytes({0}) + mapRecord("next", 1, 15, 127) +
+                                         mapRecord("previous", 1, 0, 0) +
                                          mapRecord("stop", 2, 3, 5) + mapRecord("play", 7, 1, 1)
                                   << QStringList{"7/1/1", "2/3/5", "1/0/0", "1/15/127"} << 1 << "";
         QTest::newRow("later record replaces earlier")
@@ -51,12 +53,15 @@ private slots:
             << QStringList{"-", "0/1/11", "-", "-"} << 1 << "Unknown control name: jump";
         QTest::newRow("channel above 15 skipped")
             << bytes({0}) + mapRecord("play", 0, 16, 10) + mapRecord("next", 0, 15, 11)
-            << QStringList{"-", "-", "-", "0/15/11"} << 1 << "Ignoring out-of-range mapping for play: channel 16, identifier 10";
+            << QStringList{"-", "-", "-", "0/15/11"} << 1
+            << "Ignoring out-of-range mapping for play: channel 16, identifier 10";
         QTest::newRow("identifier above 127 skipped")
             << bytes({0}) + mapRecord("stop", 1, 0, 300) + mapRecord("previous", 1, 0, 127)
-            << QStringList{"-", "-", "1/0/127", "-"} << 1 << "Ignoring out-of-range mapping for stop: channel 0, identifier 300";
-        QTest::newRow("record cut short") << bytes({0}) + mapRecord("play", 0, 2, 60) + mapRecord("stop", 0, 1, 1).chopped(1)
-                                          << untouched << 0 << "Ignoring malformed MIDI map message.";
+            << QStringList{"-", "-", "1/0/127", "-"} << 1
+            << "Ignoring out-of-range mapping for stop: channel 0, identifier 300";
+        QTest::newRow("record cut short")
+            << bytes({0}) + mapRecord("play", 0, 2, 60) + mapRecord("stop", 0, 1, 1).chopped(1)
+            << untouched << 0 << "Ignoring malformed MIDI map message.";
     }
     void midiMap()
     {
@@ -88,13 +93,17 @@ private slots:
         const QByteArray b = song(2, "Bravo", "4:10");
         const QByteArray c = song(3, "Charlie", "2:05");
         QTest::newRow("pool, separator, nothing after")
-            << bytes({3}) + b + a + bytes({4}) << QStringList{"Alpha", "Bravo"} << QStringList{} << false;
-        QTest::newRow("pool and setlist") << bytes({3}) + a + b + bytes({4}) + b + c
-                                          << QStringList{"Alpha", "Bravo"} << QStringList{"Bravo", "Charlie"} << true;
+            << bytes({3}) + b + a + bytes({4}) << QStringList{"Alpha", "Bravo"} << QStringList{}
+            << false;
+        QTest::newRow("pool and setlist")
+            << bytes({3}) + a + b + bytes({4}) + b + c << QStringList{"Alpha", "Bravo"}
+            << QStringList{"Bravo", "Charlie"} << true;
         QTest::newRow("setlist record cut short: old setlist stays")
-            << bytes({3}) + a + bytes({4}) + b + c.chopped(2) << QStringList{"Alpha"} << QStringList{"Old set"} << true;
+            << bytes({3}) + a + bytes({4}) + b + c.chopped(2) << QStringList{"Alpha"}
+            << QStringList{"Old set"} << true;
         QTest::newRow("pool record cut short: nothing changes")
-            << bytes({3}) + a + b.chopped(1) << QStringList{"Old pool"} << QStringList{"Old set"} << false;
+            << bytes({3}) + a + b.chopped(1) << QStringList{"Old pool"} << QStringList{"Old set"}
+            << false;
     }
     void songPool()
     {
@@ -127,18 +136,23 @@ private slots:
         using S = QStringList;
         using B = QList<bool>;
         const S bpm{"BPM received"};
-        QTest::newRow("tempo 120.5") << P{bytes({8, 0, 0, 0x2F, 0x12})} << S{"bpm 120.5"} << B{} << bpm;
-        QTest::newRow("tempo, extra bytes") << P{bytes({8, 0, 0, 0x2E, 0xE0, 9})} << S{"bpm 120"} << B{} << bpm;
+        QTest::newRow("tempo 120.5")
+            << P{bytes({8, 0, 0, 0x2F, 0x12})} << S{"bpm 120.5"} << B{} << bpm;
+        QTest::newRow("tempo, extra bytes")
+            << P{bytes({8, 0, 0, 0x2E, 0xE0, 9})} << S{"bpm 120"} << B{} << bpm;
         QTest::newRow("tempo of 4 bytes") << P{bytes({8, 0, 0x2F, 0x12})} << S{} << B{} << bpm;
         QTest::newRow("selection and cue mode")
-            << P{bytes({5, 0}), bytes({7, 0}), bytes({5, 255}), bytes({7, 2}), bytes({5}), bytes({7})}
+            << P{bytes({5, 0}), bytes({7, 0}), bytes({5, 255}),
+                 bytes({7, 2}), bytes({5}),    bytes({7})}
             << S{"row 0", "cue 0", "row 255", "cue 2"} << B{}
             << S{"Ignoring short message of type 5.", "Ignoring short message of type 7."};
         QTest::newRow("playing; other values change nothing")
             << P{bytes({1, 1}), bytes({1, 3}), bytes({1, 0}), bytes({1})} << S{} << B{true}
             << S{"Ignoring short message of type 1."};
-        QTest::newRow("playing, then stopped") << P{bytes({1, 1}), bytes({1, 2})} << S{} << B{true, false} << S{};
-        QTest::newRow("ping reply") << P{bytes({6, 1, 2, 3, 4, 5, 6, 7, 8})} << S{} << B{} << S{"Unknown header: 6"};
+        QTest::newRow("playing, then stopped")
+            << P{bytes({1, 1}), bytes({1, 2})} << S{} << B{true, false} << S{};
+        QTest::newRow("ping reply")
+            << P{bytes({6, 1, 2, 3, 4, 5, 6, 7, 8})} << S{} << B{} << S{"Unknown header: 6"};
         QTest::newRow("type 4") << P{bytes({4, 0})} << S{} << B{} << S{"Unknown header: 4"};
         QTest::newRow("type 255") << P{bytes({255, 1})} << S{} << B{} << S{"Unknown header: 255"};
         QTest::newRow("type-2 notice") << P{bytes({2, 1, 2})} << S{} << B{} << S{};

@@ -36,7 +36,8 @@ QStringList detectionLines(const mlog::Capture &log)
 {
     QStringList out;
     for (const QString &line : log.messages())
-        if (!line.startsWith(QLatin1String("Updating")) && !line.startsWith(QLatin1String("Resetting")))
+        if (!line.startsWith(QLatin1String("Updating")) &&
+            !line.startsWith(QLatin1String("Resetting")))
             out.append(line);
     return out;
 }
@@ -53,7 +54,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(m_listener, 0) != 0 ||
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::listen(m_listener, 0) != 0 ||
             ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
             return;
         m_port = ntohs(address.sin_port);
@@ -114,13 +116,20 @@ private slots:
         QCOMPARE(detector.port(), port);
         detector.updateParameters(QStringLiteral("127.0.0.1"), detector.port());
         detector.startDetection();
-        QCOMPARE(status.events, QStringList{QStringLiteral("status: Detecting server on \nPort %1...").arg(port)});
-        QCOMPARE(log.messages(), (QStringList{QStringLiteral("Updating server detector parameters to 127.0.0.1:%1.").arg(port),
-                                              "Resetting server detector state.", "Stopping server detection loop.",
-                                              "Starting server detection loop."}));
+        QCOMPARE(status.events,
+                 QStringList{QStringLiteral("status: Detecting server on \nPort %1...").arg(port)});
+        QCOMPARE(
+            log.messages(),
+            (QStringList{
+                QStringLiteral("Updating server detector parameters to 127.0.0.1:%1.").arg(port),
+                "Resetting server detector state.", "Stopping server detection loop.",
+                "Starting server detection loop."}));
         for (const QString &line : log.outLines())
-            QVERIFY2(QRegularExpression("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] ").match(line).hasMatch(),
-                     qPrintable(line));
+            QVERIFY2(
+                QRegularExpression("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] ")
+                    .match(line)
+                    .hasMatch(),
+                qPrintable(line));
         QVERIFY(detector.isDetecting());
         detector.reset();
         QVERIFY(!detector.isDetecting());
@@ -136,10 +145,13 @@ private slots:
         detector.updateParameters(QStringLiteral("127.0.0.1"), port);
         log.clear();
         detector.startDetection();
-        QTRY_VERIFY(log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(port)) >= 3);
+        QTRY_VERIFY(
+            log.count(
+                QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(port)) >= 3);
         detector.reset();
         const QString where = QStringLiteral("127.0.0.1:%1").arg(port);
-        const QStringList oneTick{"", "Checking server reachability at " + where + ".", "Server unreachable.",
+        const QStringList oneTick{"", "Checking server reachability at " + where + ".",
+                                  "Server unreachable.",
                                   "Server not detected on " + where + ". Will retry."};
         QStringList expected{"Starting server detection loop."};
         for (int attempt = 1; attempt <= 3; ++attempt) {
@@ -154,7 +166,8 @@ private slots:
 
     void publishedPortChangeIsPickedUp_data()
     {
-        QTest::addColumn<bool>("fromDefault"); // 6000 before any tick, or a dead port while searching
+        QTest::addColumn<bool>(
+            "fromDefault"); // 6000 before any tick, or a dead port while searching
         QTest::newRow("from the default 6000 before the first tick") << true;
         QTest::newRow("from a dead port while searching") << false;
     }
@@ -177,25 +190,32 @@ private slots:
             // Written before the event loop runs again, so no tick ever probes 6000.
             home.writeServerJson(portJson(server.port()));
         } else {
-            QTRY_VERIFY(log.contains(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(dead)));
+            QTRY_VERIFY(log.contains(
+                QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(dead)));
             home.writeServerJson(portJson(server.port()));
         }
         const QString where = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        QTRY_VERIFY(log.contains(QStringLiteral("Published port changed from %1 to %2.").arg(before).arg(server.port())));
+        QTRY_VERIFY(log.contains(QStringLiteral("Published port changed from %1 to %2.")
+                                     .arg(before)
+                                     .arg(server.port())));
         QTRY_COMPARE(status.count(QStringLiteral("Connected to Live")), 1);
         QCOMPARE(detector.port(), server.port());
         QTRY_VERIFY(log.contains("Connection already successful. Detection loop stopped."));
         QVERIFY(!detector.isDetecting());
 
         const QStringList lines = log.messages();
-        const qsizetype changed = lines.indexOf(QStringLiteral("Published port changed from %1 to %2.").arg(before).arg(server.port()));
+        const qsizetype changed = lines.indexOf(
+            QStringLiteral("Published port changed from %1 to %2.").arg(before).arg(server.port()));
         const QStringList afterChange = lines.mid(changed + 1, 7);
-        QCOMPARE(afterChange.mid(0, 2), (QStringList{QStringLiteral("Performing server detection. Attempt #%1").arg(detector.detectionAttemptCount()),
-                                                     "Checking server reachability at " + where + "."}));
-        const QStringList rest{"Server reachability confirmed.",
-                               "Server detected on " + where + ". Scheduling a one-time connection.",
-                               "Attempting to connect to server on " + where + " after a delay of 0.0 seconds.",
-                               "Initiating connection to server on " + where + "."};
+        QCOMPARE(afterChange.mid(0, 2),
+                 (QStringList{QStringLiteral("Performing server detection. Attempt #%1")
+                                  .arg(detector.detectionAttemptCount()),
+                              "Checking server reachability at " + where + "."}));
+        const QStringList rest{
+            "Server reachability confirmed.",
+            "Server detected on " + where + ". Scheduling a one-time connection.",
+            "Attempting to connect to server on " + where + " after a delay of 0.0 seconds.",
+            "Initiating connection to server on " + where + "."};
         QCOMPARE(afterChange.mid(2, 4), rest);
         QVERIFY(!log.contains(QStringLiteral("Checking server reachability at 127.0.0.1:6000.")));
         QCOMPARE(server.acceptedCount(), 2); // the probe, then the connection
@@ -233,17 +253,22 @@ private slots:
         detector->setProbeTimeout(150ms);
         detector->updateParameters(QStringLiteral("127.0.0.1"), listener.port());
         detector->startDetection();
-        QTRY_VERIFY(log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(listener.port())) >= 2);
+        QTRY_VERIFY(log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.")
+                                  .arg(listener.port())) >= 2);
         QCOMPARE(log.count("Server reachability confirmed."), 0);
 
         // Destroyed while its probe still waits: the late result must reach no one.
         const int attemptsBefore = log.count("Server unreachable.");
         QTRY_VERIFY(log.messages().last().startsWith("Checking server reachability"));
-        const int notDetected = log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(listener.port()));
+        const int notDetected =
+            log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.")
+                          .arg(listener.port()));
         delete detector;
         QTRY_COMPARE(log.count("Server unreachable."), attemptsBefore + 1);
         QTest::qWait(50); // let the posted result run
-        QCOMPARE(log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(listener.port())), notDetected);
+        QCOMPARE(log.count(QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.")
+                               .arg(listener.port())),
+                 notDetected);
     }
 };
 

@@ -81,12 +81,14 @@ private slots:
         h.detector.startDetection();
         QTRY_VERIFY(h.status.count(kFailed) >= 1);
         QVERIFY(clock.elapsed() >= 200);
-        QTRY_VERIFY_WITH_TIMEOUT(h.log.count(QStringLiteral("Performing server detection. Attempt #1")) >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            h.log.count(QStringLiteral("Performing server detection. Attempt #1")) >= 2, 10000);
         QCOMPARE(h.log.count(QStringLiteral("Performing server detection. Attempt #2")), 0);
         QVERIFY(h.server.acceptedCount() >= 2);
         QCOMPARE(h.server.received(), QByteArray()); // never validated, never written to
         const QStringList events = h.status.events;
-        QCOMPARE(events.first(), QStringLiteral("status: Detecting server on \nPort %1...").arg(h.server.port()));
+        QCOMPARE(events.first(),
+                 QStringLiteral("status: Detecting server on \nPort %1...").arg(h.server.port()));
         QVERIFY(events.indexOf(kWaiting) < events.indexOf(kFailed));
         QCOMPARE(events.count(kConnected), 0);
     }
@@ -171,9 +173,10 @@ private slots:
     {
         QFETCH(int, pieceSize);
         LiveClientHarness h;
-        const QByteArray script = frame(livelink::kServerIdentity) + frame(bytes({5, 2})) + frame(bytes({7, 1})) +
-                                  frame(bytes({1, 1})) + frame(bytes({8, 0, 0, 0x2F, 0x12})) +
-                                  frame(bytes({5, 4})) + frame(bytes({7, 2}));
+        const QByteArray script = frame(livelink::kServerIdentity) + frame(bytes({5, 2})) +
+                                  frame(bytes({7, 1})) + frame(bytes({1, 1})) +
+                                  frame(bytes({8, 0, 0, 0x2F, 0x12})) + frame(bytes({5, 4})) +
+                                  frame(bytes({7, 2}));
         h.server.setGreeting(script, pieceSize);
         QSignalSpy playing(&h.client, &SocketClient::isPlayingChanged);
         h.client.connectToServer(QStringLiteral("127.0.0.1"), h.server.port());
@@ -225,32 +228,56 @@ private slots:
         QTest::addColumn<SendAction>("send");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<QString>("logLine");
-        auto row = [](const char *name, SendAction send, const QByteArray &expected, const QString &logLine = {}) {
+        auto row = [](const char *name, SendAction send, const QByteArray &expected,
+                      const QString &logLine = {}) {
             QTest::newRow(name) << send << expected << logLine;
         };
-        row("play", [](SocketClient &c, auto &) { c.sendTransportCommand(1); }, bytes({1, 1}));
-        row("transport 256", [](SocketClient &c, auto &) { c.sendTransportCommand(256); }, {},
+        row(
+            "play", [](SocketClient &c, auto &) { c.sendTransportCommand(1); }, bytes({1, 1}));
+        row(
+            "transport 256", [](SocketClient &c, auto &) { c.sendTransportCommand(256); }, {},
             "Not sending transport command 256: outside 0 to 255.");
-        row("clear mapping", [](SocketClient &c, auto &) { c.sendClearMapping(3); }, bytes({2, 3}));
-        row("select index 0", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(0); }, bytes({3, 0}));
-        row("select index 255", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(255); }, bytes({3, 255}));
-        row("select index 256", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(256); }, {},
+        row(
+            "clear mapping", [](SocketClient &c, auto &) { c.sendClearMapping(3); }, bytes({2, 3}));
+        row(
+            "select index 0", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(0); },
+            bytes({3, 0}));
+        row(
+            "select index 255", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(255); },
+            bytes({3, 255}));
+        row(
+            "select index 256", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(256); }, {},
             "Not sending setlist index 256: outside 0 to 255.");
-        row("select index -1", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(-1); }, {},
+        row(
+            "select index -1", [](SocketClient &c, auto &) { c.sendSelectSetlistIndex(-1); }, {},
             "Not sending setlist index -1: outside 0 to 255.");
-        row("cue mode 2", [](SocketClient &c, auto &) { c.sendCueMode(2); }, bytes({7, 2}));
-        row("cue mode 258", [](SocketClient &c, auto &) { c.sendCueMode(258); }, {},
+        row(
+            "cue mode 2", [](SocketClient &c, auto &) { c.sendCueMode(2); }, bytes({7, 2}));
+        row(
+            "cue mode 258", [](SocketClient &c, auto &) { c.sendCueMode(258); }, {},
             "Not sending cue mode 258: outside 0 to 255.");
-        row("empty setlist", [](SocketClient &c, auto &) { c.sendSetlist({}); }, bytes({4}));
-        row("one-song setlist", [](SocketClient &c, auto &) { c.sendSetlist({Song{7, "Hello", "3:00"}}); },
+        row(
+            "empty setlist", [](SocketClient &c, auto &) { c.sendSetlist({}); }, bytes({4}));
+        row(
+            "one-song setlist",
+            [](SocketClient &c, auto &) {
+                c.sendSetlist({Song{7, "Hello", "3:00"}});
+            },
             bytes({4, 0, 0, 0, 0, 0, 0, 0, 7, 5, 'H', 'e', 'l', 'l', 'o'}));
-        row("play pool song", [](SocketClient &c, auto &) { c.sendPlaySongPoolSong(0x0102030405060708ull); },
+        row(
+            "play pool song",
+            [](SocketClient &c, auto &) { c.sendPlaySongPoolSong(0x0102030405060708ull); },
             bytes({5, 1, 2, 3, 4, 5, 6, 7, 8}));
-        row("set mapping", [](SocketClient &c, auto &) { c.sendMapping(3, 1, 0x0140, 2); },
+        row(
+            "set mapping", [](SocketClient &c, auto &) { c.sendMapping(3, 1, 0x0140, 2); },
             bytes({0, 3, 1, 0x01, 0x40, 2}));
-        row("mapping Live cannot map", [](SocketClient &c, auto &) { c.sendMapping(3, 0xF0, 0x40, 2); }, {});
-        row("clear all mappings", [](SocketClient &c, auto &) { c.sendClearAllMappings(); }, bytes({9}));
-        row("all four mappings, clear for missing",
+        row("mapping Live cannot map",
+            [](SocketClient &c, auto &) { c.sendMapping(3, 0xF0, 0x40, 2); }, {});
+        row(
+            "clear all mappings", [](SocketClient &c, auto &) { c.sendClearAllMappings(); },
+            bytes({9}));
+        row(
+            "all four mappings, clear for missing",
             [](SocketClient &c, TransportMappings &m) {
                 m.playMapping = MappingData{0, 0, 60};
                 m.nextMapping = MappingData{1, 15, 127};

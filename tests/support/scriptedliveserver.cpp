@@ -10,7 +10,8 @@
 
 ScriptedLiveServer::ScriptedLiveServer(QObject *parent) : QObject(parent)
 {
-    QObject::connect(&m_server, &QTcpServer::newConnection, this, &ScriptedLiveServer::onNewConnection);
+    QObject::connect(&m_server, &QTcpServer::newConnection, this,
+                     &ScriptedLiveServer::onNewConnection);
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 

@@ -40,5 +40,6 @@ void TempHome::writeServerJson(const QByteArray &content) const
 
 void TempHome::removeServerJson() const
 {
-    QFile::remove(m_dir.path() + QStringLiteral("/Library/Application Support/Marquell/server.json"));
+    QFile::remove(m_dir.path() +
+                  QStringLiteral("/Library/Application Support/Marquell/server.json"));
 }

@@ -37,7 +37,8 @@ bool probe(const QByteArray &ipAddress, int port, std::chrono::milliseconds time
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<quint16>(port));
     if (inet_pton(AF_INET, ipAddress.constData(), &address.sin_addr) != 1)
-        address.sin_addr.s_addr = htonl(INADDR_ANY); // an address that does not parse leaves 0.0.0.0
+        address.sin_addr.s_addr =
+            htonl(INADDR_ANY); // an address that does not parse leaves 0.0.0.0
 
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
@@ -99,7 +100,8 @@ QString ServerDetector::endpoint() const
 
 void ServerDetector::updateParameters(const QString &ipAddress, int port)
 {
-    mlog::stamped(QStringLiteral("Updating server detector parameters to %1:%2.").arg(ipAddress).arg(port));
+    mlog::stamped(
+        QStringLiteral("Updating server detector parameters to %1:%2.").arg(ipAddress).arg(port));
     m_ipAddress = ipAddress;
     m_port = port;
     reset();
@@ -110,7 +112,8 @@ void ServerDetector::startDetection()
     m_client.clearServerValidated();
     mlog::stamped(QStringLiteral("Starting server detection loop."));
     if (m_delegate)
-        m_delegate->showServerStatus(QStringLiteral("Detecting server on \nPort %1...").arg(m_port));
+        m_delegate->showServerStatus(
+            QStringLiteral("Detecting server on \nPort %1...").arg(m_port));
     m_timer.start(); // first tick one interval from now
 }
 
@@ -134,11 +137,13 @@ void ServerDetector::performDetection()
     }
     const int port = publishedPort();
     if (port != m_port) {
-        mlog::stamped(QStringLiteral("Published port changed from %1 to %2.").arg(m_port).arg(port));
+        mlog::stamped(
+            QStringLiteral("Published port changed from %1 to %2.").arg(m_port).arg(port));
         m_port = port;
     }
     ++m_detectionAttemptCount;
-    mlog::stamped(QStringLiteral("Performing server detection. Attempt #%1").arg(m_detectionAttemptCount));
+    mlog::stamped(
+        QStringLiteral("Performing server detection. Attempt #%1").arg(m_detectionAttemptCount));
     checkReachability();
 }
 
@@ -174,7 +179,8 @@ void ServerDetector::onReachability(bool reachable, const QString &where, quint6
         mlog::stamped(QStringLiteral("Server not detected on %1. Will retry.").arg(where));
         return;
     }
-    mlog::stamped(QStringLiteral("Server detected on %1. Scheduling a one-time connection.").arg(where));
+    mlog::stamped(
+        QStringLiteral("Server detected on %1. Scheduling a one-time connection.").arg(where));
     m_hasConnectedOnce = true;
     QTimer::singleShot(0, this, [this] { attemptConnection(0.0); });
 }
@@ -182,12 +188,14 @@ void ServerDetector::onReachability(bool reachable, const QString &where, quint6
 void ServerDetector::attemptConnection(double delaySeconds)
 {
     if (m_isConnecting) {
-        mlog::stamped(QStringLiteral("Connection attempt already in progress. Skipping duplicate connection."));
+        mlog::stamped(QStringLiteral(
+            "Connection attempt already in progress. Skipping duplicate connection."));
         return;
     }
     m_isConnecting = true;
-    mlog::stamped(QStringLiteral("Attempting to connect to server on %1 after a delay of %2 seconds.")
-                      .arg(endpoint(), decimalSeconds(delaySeconds)));
+    mlog::stamped(
+        QStringLiteral("Attempting to connect to server on %1 after a delay of %2 seconds.")
+            .arg(endpoint(), decimalSeconds(delaySeconds)));
     QTimer::singleShot(std::chrono::milliseconds(qRound64(delaySeconds * 1000.0)), this, [this] {
         mlog::stamped(QStringLiteral("Initiating connection to server on %1.").arg(endpoint()));
         m_client.connectToServer(m_ipAddress, m_port);

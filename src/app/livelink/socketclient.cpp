@@ -14,8 +14,8 @@
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <functional>
 #include <array>
+#include <functional>
 #include <variant>
 
 namespace {
@@ -28,7 +28,8 @@ SocketClient::SocketClient(TransportMappings &mappings, QObject *parent)
     : QObject(parent), m_mappings(mappings)
 {
     m_validationTimer.setSingleShot(true);
-    QObject::connect(&m_validationTimer, &QTimer::timeout, this, &SocketClient::onValidationTimeout);
+    QObject::connect(&m_validationTimer, &QTimer::timeout, this,
+                     &SocketClient::onValidationTimeout);
 }
 
 SocketClient::~SocketClient()
@@ -68,13 +69,13 @@ void SocketClient::connectToServer(const QString &host, int port)
     QObject::connect(socket, &QTcpSocket::connected, this, &SocketClient::onConnected);
     QObject::connect(socket, &QTcpSocket::readyRead, this, &SocketClient::onReadyRead);
     QObject::connect(socket, &QTcpSocket::disconnected, this, &SocketClient::tearDown);
-    QObject::connect(socket, &QTcpSocket::errorOccurred, this,
-                     [this, socket](QAbstractSocket::SocketError) {
-                         if (socket != m_socket)
-                             return;
-                         mlog::out(QStringLiteral("Live link connection error: ") + socket->errorString());
-                         tearDown();
-                     });
+    QObject::connect(
+        socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError) {
+            if (socket != m_socket)
+                return;
+            mlog::out(QStringLiteral("Live link connection error: ") + socket->errorString());
+            tearDown();
+        });
 
     // Each attempt gets the whole time-out; an earlier attempt's cannot cut a later one short.
     m_validationTimer.start(m_validationTimeout);
@@ -199,38 +200,38 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 void SocketClient::handleMessage(const QByteArray &payload)
 {
     const livelink::ServerMessage message = livelink::decodeServerMessage(payload);
-    std::visit(Overloaded{
-                   [this](const livelink::MidiMap &map) { applyMidiMap(map); },
-                   [this](const livelink::PlayingState &state) {
-                       if (state.value == 1)
-                           setPlaying(true);
-                       else if (state.value == 2)
-                           setPlaying(false);
-                   },
-                   [](const livelink::Notice &) {},
-                   [this](const livelink::SongPoolUpdate &update) { applySongPool(&update); },
-                   [this](const livelink::SelectedIndex &selected) {
-                       queueForDelegate([index = int(selected.index)](SocketClientDelegate &d) {
-                           d.selectSetlistRow(index);
-                       });
-                   },
-                   [this](const livelink::CueMode &cue) {
-                       queueForDelegate([mode = int(cue.mode)](SocketClientDelegate &d) {
-                           d.showCueMode(mode);
-                       });
-                   },
-                   [this](const livelink::Tempo &tempo) {
-                       mlog::out(QStringLiteral("BPM received"));
-                       queueForDelegate([bpm = tempo.bpm()](SocketClientDelegate &d) { d.showBPM(bpm); });
-                   },
-                   // The application does not ping; only the daemon reads ping replies.
-                   [](const livelink::PingReply &) { mlog::out(QStringLiteral("Unknown header: 6")); },
-                   [](const livelink::UnknownMessage &unknown) {
-                       mlog::out(QStringLiteral("Unknown header: %1").arg(unknown.type));
-                   },
-                   [this](const livelink::Malformed &bad) { handleMalformed(bad); },
-               },
-               message);
+    std::visit(
+        Overloaded{
+            [this](const livelink::MidiMap &map) { applyMidiMap(map); },
+            [this](const livelink::PlayingState &state) {
+                if (state.value == 1)
+                    setPlaying(true);
+                else if (state.value == 2)
+                    setPlaying(false);
+            },
+            [](const livelink::Notice &) {},
+            [this](const livelink::SongPoolUpdate &update) { applySongPool(&update); },
+            [this](const livelink::SelectedIndex &selected) {
+                queueForDelegate([index = int(selected.index)](SocketClientDelegate &d) {
+                    d.selectSetlistRow(index);
+                });
+            },
+            [this](const livelink::CueMode &cue) {
+                queueForDelegate(
+                    [mode = int(cue.mode)](SocketClientDelegate &d) { d.showCueMode(mode); });
+            },
+            [this](const livelink::Tempo &tempo) {
+                mlog::out(QStringLiteral("BPM received"));
+                queueForDelegate([bpm = tempo.bpm()](SocketClientDelegate &d) { d.showBPM(bpm); });
+            },
+            // The application does not ping; only the daemon reads ping replies.
+            [](const livelink::PingReply &) { mlog::out(QStringLiteral("Unknown header: 6")); },
+            [](const livelink::UnknownMessage &unknown) {
+                mlog::out(QStringLiteral("Unknown header: %1").arg(unknown.type));
+            },
+            [this](const livelink::Malformed &bad) { handleMalformed(bad); },
+        },
+        message);
 }
 
 void SocketClient::handleMalformed(const livelink::Malformed &bad)
@@ -269,10 +270,10 @@ void SocketClient::applyMidiMap(const livelink::MidiMap &map)
 {
     std::array<std::optional<MappingData>, 4> byTag;
     for (const livelink::MidiMapRecord &record : map.records) {
-        const auto known = std::find_if(kControlNames.begin(), kControlNames.end(),
-                                        [&record](const char *name) {
-                                            return record.name == QLatin1String(name);
-                                        });
+        const auto known =
+            std::find_if(kControlNames.begin(), kControlNames.end(), [&record](const char *name) {
+                return record.name == QLatin1String(name);
+            });
         if (known == kControlNames.end()) {
             mlog::out(QStringLiteral("Unknown control name: ") + record.name);
             continue;
@@ -280,10 +281,11 @@ void SocketClient::applyMidiMap(const livelink::MidiMap &map)
         // A channel or note number MIDI cannot carry is no usable mapping; the rest of
         // the message still holds.
         if (record.channel > 15 || record.identifier > 127) {
-            mlog::out(QStringLiteral("Ignoring out-of-range mapping for %1: channel %2, identifier %3")
-                          .arg(record.name)
-                          .arg(record.channel)
-                          .arg(record.identifier));
+            mlog::out(
+                QStringLiteral("Ignoring out-of-range mapping for %1: channel %2, identifier %3")
+                    .arg(record.name)
+                    .arg(record.channel)
+                    .arg(record.identifier));
             continue;
         }
         byTag[std::distance(kControlNames.begin(), known)] =
@@ -376,10 +378,13 @@ void SocketClient::sendByteMessage(int value, quint8 type, const char *what)
 {
     if (value < 0 || value > 255) {
         // Wrapping would send a different value; better to send nothing.
-        mlog::out(QStringLiteral("Not sending %1 %2: outside 0 to 255.").arg(QLatin1String(what)).arg(value));
+        mlog::out(QStringLiteral("Not sending %1 %2: outside 0 to 255.")
+                      .arg(QLatin1String(what))
+                      .arg(value));
         return;
     }
-    send(livelink::encodeByteMessage(static_cast<quint8>(value), static_cast<livelink::ClientType>(type)));
+    send(livelink::encodeByteMessage(static_cast<quint8>(value),
+                                     static_cast<livelink::ClientType>(type)));
 }
 
 void SocketClient::send(const QByteArray &bytes)

@@ -42,7 +42,10 @@ public:
     void setSongManager(SongManager *songManager);
     void setServerDetector(ServerDetector *detector);
     void setDelegate(SocketClientDelegate *delegate) { m_delegate = delegate; }
-    void setServerDetectorDelegate(ServerDetectorDelegate *delegate) { m_detectorDelegate = delegate; }
+    void setServerDetectorDelegate(ServerDetectorDelegate *delegate)
+    {
+        m_detectorDelegate = delegate;
+    }
     // Time allowed for the handshake, counted from the start of each attempt.
     void setValidationTimeout(std::chrono::milliseconds timeout) { m_validationTimeout = timeout; }
 

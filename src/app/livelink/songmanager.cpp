@@ -45,8 +45,7 @@ double lengthOrZero(const Song &song)
 
 SongManager::SongManager(LiveLinkSender &sender, QObject *parent)
     : QObject(parent), m_sender(sender)
-{
-}
+{}
 
 void SongManager::replaceSongPool(const QList<Song> &songs)
 {
@@ -54,10 +53,9 @@ void SongManager::replaceSongPool(const QList<Song> &songs)
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     m_songPoolData = songs;
-    std::stable_sort(m_songPoolData.begin(), m_songPoolData.end(),
-                     [&collator](const Song &a, const Song &b) {
-                         return collator.compare(a.name, b.name) < 0;
-                     });
+    std::stable_sort(
+        m_songPoolData.begin(), m_songPoolData.end(),
+        [&collator](const Song &a, const Song &b) { return collator.compare(a.name, b.name) < 0; });
     m_filteredPoolData = m_songPoolData;
 }
 

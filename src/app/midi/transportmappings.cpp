@@ -9,22 +9,37 @@ TransportMappings::TransportMappings(QObject *parent) : QObject(parent) {}
 std::optional<MappingData> TransportMappings::mapping(int tag) const
 {
     switch (tag) {
-    case 1: return playMapping;
-    case 2: return stopMapping;
-    case 3: return prevMapping;
-    case 4: return nextMapping;
-    default: return std::nullopt;
+    case 1:
+        return playMapping;
+    case 2:
+        return stopMapping;
+    case 3:
+        return prevMapping;
+    case 4:
+        return nextMapping;
+    default:
+        return std::nullopt;
     }
 }
 
 void TransportMappings::setMapping(int tag, const std::optional<MappingData> &mapping)
 {
     switch (tag) {
-    case 1: playMapping = mapping; break;
-    case 2: stopMapping = mapping; break;
-    case 3: prevMapping = mapping; break;
-    case 4: nextMapping = mapping; break;
-    default: mlog::out(QStringLiteral("Unknown tag: %1. No mapping applied.").arg(tag)); break;
+    case 1:
+        playMapping = mapping;
+        break;
+    case 2:
+        stopMapping = mapping;
+        break;
+    case 3:
+        prevMapping = mapping;
+        break;
+    case 4:
+        nextMapping = mapping;
+        break;
+    default:
+        mlog::out(QStringLiteral("Unknown tag: %1. No mapping applied.").arg(tag));
+        break;
     }
 }
 

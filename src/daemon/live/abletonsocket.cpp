@@ -29,7 +29,8 @@ quint8 byteAt(QByteArrayView bytes, qsizetype index)
 
 } // namespace
 
-AbletonSocket::AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing timing, QObject *parent)
+AbletonSocket::AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing timing,
+                             QObject *parent)
     : QObject(parent), m_cache(cache), m_phone(&phone), m_timing(timing)
 {
     qRegisterMetaType<ConnectionState>();
@@ -100,10 +101,11 @@ void AbletonSocket::onError(QTcpSocket *socket)
             publish(ConnectionState::failed(description));
         // Nothing more to hear from this attempt; only the cancel below ends it.
         QObject::disconnect(socket, nullptr, this, nullptr);
-        QTimer::singleShot(m_timing.cancelWaitingAfter, this, [this, guard = QPointer<QTcpSocket>(socket)] {
-            if (guard)
-                cancel(guard);
-        });
+        QTimer::singleShot(m_timing.cancelWaitingAfter, this,
+                           [this, guard = QPointer<QTcpSocket>(socket)] {
+                               if (guard)
+                                   cancel(guard);
+                           });
         return;
     }
 
@@ -112,8 +114,8 @@ void AbletonSocket::onError(QTcpSocket *socket)
         return;
     const bool duringPayload = m_reading == Reading::Payload;
     mlog::out((duringPayload ? QStringLiteral("Error while reading payload: ")
-                             : QStringLiteral("Error while reading length: "))
-              + description);
+                             : QStringLiteral("Error while reading length: ")) +
+              description);
     publish(ConnectionState::failed(description));
     setConnected(false);
     // A failed connection is ended, so disconnected follows and Live is sought again.
@@ -257,8 +259,8 @@ void AbletonSocket::handlePingReply(const QByteArray &payload)
     // our pings: no round trip to report, but the cycle goes on.
     if (sent != 0 && sent <= now) {
         const double milliseconds = double(now - sent) / 1000000.0;
-        mlog::out(QStringLiteral("🎯 RTT to Ableton: ") + QString::number(milliseconds, 'f', 3)
-                  + QStringLiteral(" ms"));
+        mlog::out(QStringLiteral("🎯 RTT to Ableton: ") + QString::number(milliseconds, 'f', 3) +
+                  QStringLiteral(" ms"));
     }
     m_pingTimer.start();
 }

@@ -30,11 +30,11 @@ public:
         std::chrono::milliseconds pingInterval{2000};      // next ping after each reply
     };
 
-    AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing timing, QObject *parent = nullptr);
+    AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing timing,
+                  QObject *parent = nullptr);
     AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, QObject *parent = nullptr)
         : AbletonSocket(cache, phone, Timing(), parent)
-    {
-    }
+    {}
     ~AbletonSocket() override;
 
     void setPhoneRelay(PhoneRelay &phone) { m_phone = &phone; }
@@ -65,7 +65,11 @@ signals:
     void isConnectedChanged(bool connected);
 
 private:
-    enum class Reading { Length, Payload };
+    enum class Reading
+    {
+        Length,
+        Payload
+    };
 
     void onReady(QTcpSocket *socket);
     void onError(QTcpSocket *socket);

@@ -7,7 +7,13 @@
 // How the Live connection reports to the daemon's status display and reconnection.
 struct ConnectionState
 {
-    enum class Kind { Failed, Connected, Disconnected, Waiting };
+    enum class Kind
+    {
+        Failed,
+        Connected,
+        Disconnected,
+        Waiting
+    };
 
     Kind kind = Kind::Disconnected;
     QString error; // with Failed: the platform's description

@@ -86,6 +86,6 @@ void DaemonStateCache::mergeSetlistFromiOS(const QByteArray &bytes)
     }
     const QByteArray merged = m_state.songData->first(*offset) + bytes;
     updateSongData(merged);
-    mlog::out(QStringLiteral("Merged new setlist into cached song data (") + QString::number(merged.size())
-              + QStringLiteral(" bytes)"));
+    mlog::out(QStringLiteral("Merged new setlist into cached song data (") +
+              QString::number(merged.size()) + QStringLiteral(" bytes)"));
 }

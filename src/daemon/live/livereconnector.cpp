@@ -26,8 +26,8 @@ quint16 LiveReconnector::portToUse(const QString &serverConfigPath)
     const quint16 port = serverportfile::readDaemonServerPort(serverConfigPath);
     if (port != 0)
         return port;
-    mlog::out(QStringLiteral("server.json names port 0, which cannot be connected to; using ")
-              + QString::number(serverportfile::kDefaultPort));
+    mlog::out(QStringLiteral("server.json names port 0, which cannot be connected to; using ") +
+              QString::number(serverportfile::kDefaultPort));
     return serverportfile::kDefaultPort;
 }
 

@@ -9,11 +9,11 @@
 // first. Absent until the first such payload arrives; once present only replaced.
 struct MarquellState
 {
-    std::optional<QByteArray> songData;    // type 3, or the merge of the last phone setlist
-    std::optional<QByteArray> midiMapInit; // type 0
+    std::optional<QByteArray> songData;      // type 3, or the merge of the last phone setlist
+    std::optional<QByteArray> midiMapInit;   // type 0
     std::optional<QByteArray> selectedIndex; // type 5
-    std::optional<QByteArray> cueJumpMode; // type 7
-    std::optional<QByteArray> bpm;         // type 8
+    std::optional<QByteArray> cueJumpMode;   // type 7
+    std::optional<QByteArray> bpm;           // type 8
 
     friend bool operator==(const MarquellState &, const MarquellState &) = default;
 };

@@ -18,6 +18,6 @@ void NoPhoneRelay::sendCached(const std::optional<QByteArray> &bytes, const QStr
 
 QString NoPhoneRelay::cachedSendLine(const QString &label, qsizetype byteCount)
 {
-    return QStringLiteral("Sending ") + QStringLiteral("cached ") + label + QStringLiteral(" to iOS (")
-        + QString::number(byteCount) + QStringLiteral(" bytes)");
+    return QStringLiteral("Sending ") + QStringLiteral("cached ") + label +
+           QStringLiteral(" to iOS (") + QString::number(byteCount) + QStringLiteral(" bytes)");
 }
