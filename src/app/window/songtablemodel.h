@@ -55,8 +55,8 @@ public:
                          const QModelIndex &parent) const override;
     bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
                       const QModelIndex &parent) override;
-    // removeRows is deliberately not implemented: after a move drag the view asks the
-    // source model to remove the dragged rows, but the drop handler already moved them.
+    // removeRows keeps the base class's refusal on purpose: after a move drag the view
+    // asks the source model to remove the dragged rows, which the drop already moved.
 
 private:
     const QList<struct Song> &songs() const;
