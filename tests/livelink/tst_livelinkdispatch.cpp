@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // What the application does with each validated message from Live.
 #include "liveclientharness.h"
+#include "songlists.h"
 
 #include <QSignalSpy>
+
+using songlists::names;
 
 namespace {
 
@@ -16,14 +19,6 @@ QStringList mappingTexts(const TransportMappings &mappings)
 {
     return {describe(mappings.playMapping), describe(mappings.stopMapping),
             describe(mappings.prevMapping), describe(mappings.nextMapping)};
-}
-
-QStringList names(const QList<Song> &songs)
-{
-    QStringList out;
-    for (const Song &song : songs)
-        out.append(song.name);
-    return out;
 }
 
 } // namespace

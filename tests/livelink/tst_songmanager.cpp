@@ -1,27 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "log.h"
 #include "recordingsender.h"
+#include "songlists.h"
 #include "songmanager.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
-
-Song song(quint64 id, const QString &name, const QString &length = QStringLiteral("3:00"))
-{
-    return Song{id, name, length};
-}
-
-QStringList names(const QList<Song> &songs)
-{
-    QStringList out;
-    for (const Song &s : songs)
-        out.append(s.name);
-    return out;
-}
-
-} // namespace
+using songlists::names;
+using songlists::song;
 
 class TestSongManager : public QObject
 {

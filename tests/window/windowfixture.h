@@ -4,6 +4,7 @@
 #include "daemonlauncher.h"
 #include "recordingsender.h"
 #include "showwindow.h"
+#include "songlists.h"
 #include "songmanager.h"
 #include "songtablemodel.h"
 #include "stageruntableview.h"
@@ -17,25 +18,15 @@
 
 #include <memory>
 
+using songlists::names;
+using songlists::song;
+
 class CountingLauncher final : public DaemonLauncher
 {
 public:
     void launchDaemonIfNeeded() override { ++launches; }
     int launches = 0;
 };
-
-inline Song song(quint64 id, const QString &name, const QString &length = QStringLiteral("3:00"))
-{
-    return Song{id, name, length};
-}
-
-inline QStringList names(const QList<Song> &songs)
-{
-    QStringList out;
-    for (const Song &s : songs)
-        out.append(s.name);
-    return out;
-}
 
 inline QList<Song> songsNamed(const QStringList &names, quint64 firstId = 1)
 {
