@@ -3,6 +3,7 @@
 // hands the process to the event loop.
 #include "appdelegate.h"
 #include "appearance.h"
+#include "commandline.h"
 #include "detectorcontrol.h"
 #include "persistentstore.h"
 #include "qtuserprompts.h"
@@ -72,6 +73,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("orvanta-audio.com"));
     QCoreApplication::setApplicationName(QStringLiteral("Marquell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELL_VERSION));
+    commandline::processStandardOptions(
+        app, QObject::tr("Show control for a live set run from Ableton Live."));
     // Every quit goes through the delegate's rule, which saves the store first.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -3,6 +3,7 @@
 // relays it to the phone. Headless for now; the status menu will swap the
 // QCoreApplication for a QApplication without touching the wiring below.
 #include "abletonsocket.h"
+#include "commandline.h"
 #include "daemonstatecache.h"
 #include "livereconnector.h"
 #include "log.h"
@@ -49,5 +50,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     describeApplication();
+    commandline::processStandardOptions(
+        app, QStringLiteral("The iOS Bridge: relays the show in Live to a phone or tablet."));
     return runDaemon(app);
 }
