@@ -318,9 +318,7 @@ private slots:
     {
         QTest::addColumn<QString>("executableFolder");
         QTest::addColumn<QString>("scriptFolder");
-        QTest::newRow("build tree")
-            << QStringLiteral("build/src/app") << QStringLiteral("build/src/app/remote_script");
-        QTest::newRow("installed")
+        QTest::newRow("installed or build tree")
             << QStringLiteral("usr/bin") << QStringLiteral("usr/share/marquell/remote_script");
         QTest::newRow("macOS bundle") << QStringLiteral("Marquell.app/Contents/MacOS")
                                       << QStringLiteral("Marquell.app/Contents/Resources");

@@ -240,8 +240,8 @@ std::optional<QString> shippedFolder(const QString &executableFolder)
     QStringList candidates;
     if (executableFolder.endsWith(QStringLiteral(".app/Contents/MacOS")))
         candidates << exe.filePath(QStringLiteral("../Resources"));
-    candidates << exe.filePath(QStringLiteral("remote_script"))
-               << exe.filePath(QStringLiteral("../share/marquell/remote_script"));
+    // bin/ beside share/, in an installed prefix and in a build tree alike.
+    candidates << exe.filePath(QStringLiteral("../share/marquell/remote_script"));
     for (const QString &candidate : candidates) {
         if (QFileInfo(candidate).isDir())
             return QDir::cleanPath(candidate);

@@ -80,8 +80,8 @@ std::optional<QString> copyRemoteScript(const QString &source, const QString &de
 std::optional<QString> chosenUserLibrary(const QSettings &settings);
 
 // Where this build's shipped files lie, given the executable's folder: the bundle's
-// Resources folder on macOS, "remote_script" beside the executable in a build tree,
-// "share/marquell/remote_script" in an installed tree. None when there is no such folder.
+// Resources folder on macOS, else "../share/marquell/remote_script" (an installed
+// prefix and a build tree share that layout). None when there is no such folder.
 std::optional<QString> shippedFolder(const QString &executableFolder);
 
 } // namespace RemoteScriptInstaller
