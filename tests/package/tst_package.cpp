@@ -1,0 +1,284 @@
+// SPDX-License-Identifier: MIT
+// The Debian package as a user's machine sees it: unpacked into a scratch root, its
+// files, control fields and desktop entries checked, lintian asked, and both installed
+// programs run headless from that root in a temporary home.
+#include "livebytes.h"
+#include "scriptedliveserver.h"
+#include "singleinstancelock.h"
+#include "temphome.h"
+
+#include <QDirIterator>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString kVersion = QStringLiteral(MARQUELL_VERSION);
+const QString kScriptDir = QStringLiteral("usr/share/marquell/remote_script/");
+
+// How the home looks before a program starts.
+constexpr int ScriptUpToDate = 0, EmptyUserLibrary = 1, AutoStartDaemon = 2;
+
+struct ToolRun
+{
+    int status = -1; // -1: crashed or timed out
+    QString out;     // standard output and error
+};
+
+ToolRun runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ended =
+        process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
+}
+
+// Stops a process this test started (directly or through the application) by its id.
+bool terminate(qint64 pid, const std::function<bool()> &gone)
+{
+    ::kill(pid_t(pid), SIGTERM);
+    return QTest::qWaitFor(gone, 10000);
+}
+
+} // namespace
+
+class TestPackage : public QObject
+{
+    Q_OBJECT
+
+    QString m_deb;
+    QTemporaryDir m_root;
+    QStringList m_files; // every packaged file, relative to the root, sorted
+
+    QString installed(const QString &relative) const { return m_root.filePath(relative); }
+
+    // An installed program started headless in the current (temporary) home.
+    std::unique_ptr<QProcess> start(const QString &program)
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), qEnvironmentVariable("HOME") + "/.local/share");
+        process->setProcessEnvironment(env);
+        process->start(installed(QStringLiteral("usr/bin/") + program));
+        return process;
+    }
+
+    static bool write(const QString &path, const QString &text)
+    {
+        QFile file(path);
+        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+               file.write(text.toUtf8()) > 0;
+    }
+    static QString read(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QDir out(QStringLiteral(MARQUELL_PACKAGE_DIR));
+        const QStringList debs = out.entryList({QStringLiteral("*.deb")}, QDir::Files);
+        QCOMPARE(debs.size(), 1);
+        m_deb = out.filePath(debs.first());
+        const ToolRun unpack = runTool("dpkg-deb", {QStringLiteral("-x"), m_deb, m_root.path()});
+        QVERIFY2(unpack.status == 0, qPrintable(unpack.out));
+        QDirIterator it(m_root.path(), QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            m_files << QDir(m_root.path()).relativeFilePath(it.next());
+        m_files.sort();
+    }
+
+    void fileNameAndControlFields()
+    {
+        const QString arch =
+            runTool(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
+        QCOMPARE(QFileInfo(m_deb).fileName(),
+                 QStringLiteral("marquell_%1_%2.deb").arg(kVersion, arch));
+        const auto field = [this](const QString &name) {
+            return runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, name})
+                .out.trimmed();
+        };
+        QCOMPARE(field(QStringLiteral("Package")), QStringLiteral("marquell"));
+        QCOMPARE(field(QStringLiteral("Version")), kVersion);
+        QCOMPARE(field(QStringLiteral("Architecture")), arch);
+        // Versioned entries come from dpkg-shlibdeps; the SQLite plug-in is named by hand.
+        const QString depends = field(QStringLiteral("Depends"));
+        for (const char *needed : {"libc6 (>=", "libqt6core6 (>=", "libqt6widgets6 (>=",
+                                   "libqt6network6 (>=", "libqt6svg6 (>=", "libqt6sql6-sqlite"})
+            QVERIFY2(depends.contains(QLatin1String(needed)), qPrintable(depends));
+    }
+
+    // Exactly these files: a missing install rule or a test, tool or header that slips
+    // into the package both show here.
+    void fileList()
+    {
+        QStringList expected{
+            QStringLiteral("usr/bin/Marquell"),
+            QStringLiteral("usr/bin/MarquellDaemon"),
+            QStringLiteral("usr/share/applications/com.orvanta-audio.Marquell.desktop"),
+            QStringLiteral("usr/share/applications/com.orvanta-audio.MarquellDaemon.desktop"),
+            QStringLiteral("usr/share/doc/marquell/changelog.gz"),
+            QStringLiteral("usr/share/doc/marquell/copyright"),
+            QStringLiteral("usr/share/icons/hicolor/scalable/apps/com.orvanta-audio.Marquell.svg"),
+            QStringLiteral(
+                "usr/share/icons/hicolor/scalable/apps/com.orvanta-audio.MarquellDaemon.svg"),
+            QStringLiteral("usr/share/man/man1/Marquell.1.gz"),
+            QStringLiteral("usr/share/man/man1/MarquellDaemon.1.gz"),
+        };
+        const QDir source(QStringLiteral(MARQUELL_SOURCE_DIR "/resources/remote_script"));
+        for (const QString &name : source.entryList({QStringLiteral("*.py")}, QDir::Files)) {
+            expected << kScriptDir + name;
+            QCOMPARE(read(installed(kScriptDir + name)), read(source.filePath(name)));
+        }
+        expected.sort();
+        QCOMPARE(m_files, expected);
+    }
+
+    void desktopEntries_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("program");
+        QTest::newRow("application") << QStringLiteral("com.orvanta-audio.Marquell") << "Marquell";
+        QTest::newRow("iOS Bridge")
+            << QStringLiteral("com.orvanta-audio.MarquellDaemon") << "MarquellDaemon";
+    }
+    void desktopEntries()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, program);
+        const QString entry =
+            installed(QStringLiteral("usr/share/applications/%1.desktop").arg(id));
+        const ToolRun check = runTool(QStringLiteral("desktop-file-validate"), {entry});
+        QCOMPARE(check.out, QString());
+        QCOMPARE(check.status, 0);
+        // The menu starts the installed program by name and finds the installed icon.
+        const QString text = read(entry);
+        QVERIFY2(text.contains(QStringLiteral("\nExec=%1\n").arg(program)), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("\nIcon=%1\n").arg(id)), qPrintable(text));
+    }
+
+    void lintianFindsNoErrors()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty())
+            QSKIP("lintian is not installed (scripts/setup installs it)");
+        const ToolRun lint =
+            runTool(QStringLiteral("lintian"), {QStringLiteral("--allow-root"), m_deb});
+        QVERIFY2(lint.status >= 0, qPrintable(lint.out));
+        const QStringList lines = lint.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        qInfo().noquote() << "lintian:"
+                          << (lines.isEmpty() ? QStringLiteral("clean") : lines.join("; "));
+        QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^E: "))), QStringList());
+    }
+
+    void standardOptions_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("printed"); // a pattern over standard output and error
+        for (const QString &program :
+             {QStringLiteral("Marquell"), QStringLiteral("MarquellDaemon")}) {
+            QTest::addRow("%s --version", qPrintable(program))
+                << program << "--version" << 0
+                << QStringLiteral("^%1 %2\n$").arg(program, kVersion);
+            QTest::addRow("%s --help", qPrintable(program))
+                << program << "--help" << 0
+                << QStringLiteral("^Usage: \\S*%1 \\[options\\]").arg(program);
+            QTest::addRow("%s unknown option", qPrintable(program))
+                << program << "--bogus" << 1 << QStringLiteral("Unknown option 'bogus'");
+        }
+    }
+    // Each answers and exits at once without starting anything.
+    void standardOptions()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, argument);
+        QFETCH(int, status);
+        QFETCH(QString, printed);
+        TempHome home;
+        const ToolRun run = runTool(installed(QStringLiteral("usr/bin/") + program), {argument});
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.out.contains(QRegularExpression(printed)), qPrintable(run.out));
+        QVERIFY(!SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
+    }
+
+    void runFromInstalledLayout_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("setup");
+        QTest::newRow("iOS Bridge") << "MarquellDaemon" << ScriptUpToDate;
+        QTest::newRow("application") << "Marquell" << ScriptUpToDate;
+        // Installs from the package's share folder, then waits behind the "installed" alert.
+        QTest::newRow("application installs the script") << "Marquell" << EmptyUserLibrary;
+        // The auto-start setting takes the iOS Bridge button's road.
+        QTest::newRow("application starts the iOS Bridge") << "Marquell" << AutoStartDaemon;
+    }
+    // Each runs from the unpacked root and quits cleanly on SIGTERM.
+    void runFromInstalledLayout()
+    {
+        QFETCH(QString, program);
+        QFETCH(int, setup);
+        const bool daemonRuns =
+            program == QLatin1String("MarquellDaemon") || setup == AutoStartDaemon;
+        TempHome home;
+        home.writeServerJson(livebytes::portJson(ScriptedLiveServer::closedPort()));
+        const QString library = qEnvironmentVariable("HOME") + "/Music/Ableton/User Library";
+        const QString script = library + QStringLiteral("/Remote Scripts/Marquell/");
+        QVERIFY(QDir().mkpath(setup == EmptyUserLibrary ? library : script));
+        if (setup != EmptyUserLibrary)
+            QVERIFY(write(script + QStringLiteral(".installed-version"), kVersion));
+        if (setup == AutoStartDaemon)
+            QVERIFY(
+                write(qEnvironmentVariable("XDG_CONFIG_HOME") + "/orvanta-audio.com/Marquell.conf",
+                      QStringLiteral("[General]\nAutoDaemonConnectEnabled=true\n")));
+        const QString lock = SingleInstanceLock::daemonLockPath();
+        const auto process = start(program);
+        QByteArray output;
+        const auto ready = [&] {
+            output += process->readAllStandardOutput();
+            if (daemonRuns)
+                return SingleInstanceLock::isHeld(lock);
+            if (setup == EmptyUserLibrary)
+                return read(script + QStringLiteral(".installed-version")) == kVersion;
+            return output.contains("Starting server detection loop.\n");
+        };
+        QVERIFY2(QTest::qWaitFor(ready, 20000), output.constData());
+        if (setup == EmptyUserLibrary)
+            QCOMPARE(read(script + QStringLiteral("__init__.py")),
+                     read(installed(kScriptDir + QStringLiteral("__init__.py"))));
+        if (daemonRuns) {
+            qint64 pid = 0;
+            QString host, name;
+            QVERIFY(QLockFile(lock).getLockInfo(&pid, &host, &name));
+            const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+            const bool stopped = pid == process->processId() ||
+                                 terminate(pid, [&] { return !SingleInstanceLock::isHeld(lock); });
+            QCOMPARE(
+                exe,
+                QFileInfo(installed(QStringLiteral("usr/bin/MarquellDaemon"))).canonicalFilePath());
+            QVERIFY(stopped);
+        }
+        QCOMPARE(process->state(), QProcess::Running);
+        QVERIFY(terminate(process->processId(), [&] {
+            return process->state() == QProcess::NotRunning || process->waitForFinished(10);
+        }));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "tst_package.moc"
