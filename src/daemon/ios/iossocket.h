@@ -32,8 +32,10 @@ class iOSSocket final : public QObject, public PhoneRelay
 public:
     struct Options
     {
-        // A setlist ends when the phone has written nothing for this long.
-        std::chrono::milliseconds setlistQuietTime{40};
+        // A setlist ends when the phone has written nothing for this long: longer
+        // than one TCP retransmission (200 ms at least), so a lost segment on Wi-Fi
+        // does not cut a setlist in two; a setlist edit can wait that long.
+        std::chrono::milliseconds setlistQuietTime{250};
         // Pause before a listener that failed for a reason other than its address is
         // made again, so a failure that persists does not spin.
         std::chrono::milliseconds restartDelay{1000};
