@@ -57,10 +57,10 @@ private slots:
         rig.phone.startAdvertising("Marquell", "_marquell._tcp");
         QCOMPARE(rig.lastPublished(), PublisherState::published(quint16(expected)));
         QCOMPARE(rig.advertiser.current,
-                 std::optional(ServiceAdvertiser::Service{"Marquell", "_marquell._tcp",
-                                                          quint16(expected),
-                                                          rig.phone.deviceName()}));
-        QCOMPARE(log.systemLines(), QStringList{QStringLiteral("iOSSocket: listening on port %1").arg(expected)});
+                 std::optional(ServiceAdvertiser::Service{
+                     "Marquell", "_marquell._tcp", quint16(expected), rig.phone.deviceName()}));
+        QCOMPARE(log.systemLines(),
+                 QStringList{QStringLiteral("iOSSocket: listening on port %1").arg(expected)});
         QCOMPARE(log.messages(), (QStringList{"Starting advertising", "making new listener"}));
     }
 
@@ -120,7 +120,8 @@ private slots:
         const quint16 next = ScriptedLiveServer::closedPort();
         rig.phone.setListenPort(next);
         QCOMPARE(rig.settings.value("iosListenerPort").toInt(), next);
-        QVERIFY(log.systemLines().contains(QStringLiteral("iOSSocket: listen port set to %1").arg(next)));
+        QVERIFY(log.systemLines().contains(
+            QStringLiteral("iOSSocket: listen port set to %1").arg(next)));
         QTRY_COMPARE(rig.lastPublished(), PublisherState::published(next));
         QCOMPARE(rig.advertiser.current->port, next);
     }
@@ -152,11 +153,14 @@ private slots:
         auto late = rig.connectPhone();
         QVERIFY(late);
         QTRY_COMPARE(late->frames, (QList<QByteArray>{kPool, tempo, map}));
-        QCOMPARE(log.messages().mid(0, 4),
-                 (QStringList{"iOS client connected",
-                              QStringLiteral("Sending cached songPool + setlist to iOS (%1 bytes)").arg(kPool.size()),
-                              "Sending cached tempo to iOS (5 bytes)",
-                              QStringLiteral("Sending cached MIDI mappings to iOS (%1 bytes)").arg(map.size())}));
+        QCOMPARE(
+            log.messages().mid(0, 4),
+            (QStringList{
+                "iOS client connected",
+                QStringLiteral("Sending cached songPool + setlist to iOS (%1 bytes)")
+                    .arg(kPool.size()),
+                "Sending cached tempo to iOS (5 bytes)",
+                QStringLiteral("Sending cached MIDI mappings to iOS (%1 bytes)").arg(map.size())}));
         // The replaced phone is dropped without the "disconnected" line.
         QTRY_VERIFY(!early->isOpen());
         QVERIFY(!log.contains("iOS client disconnected"));
@@ -232,14 +236,15 @@ private slots:
             << C{bytes({0x20, 0x90}), bytes({0x3c, 0x64})} << QByteArray()
             << C{bytes({0x90, 0x3c, 0x64})} << "";
         QTest::newRow("MIDI then transport in one chunk")
-            << C{bytes({0x20, 0x80, 0x3c, 0, 1, 1})} << bytes({1, 1})
-            << C{bytes({0x80, 0x3c, 0})} << "";
+            << C{bytes({0x20, 0x80, 0x3c, 0, 1, 1})} << bytes({1, 1}) << C{bytes({0x80, 0x3c, 0})}
+            << "";
         QTest::newRow("transport then MIDI in one chunk")
             << C{bytes({1, 1, 0x20, 0x90, 0x3c, 0x64})} << bytes({1, 1})
             << C{bytes({0x90, 0x3c, 0x64})} << "";
         QTest::newRow("play song") << C{bytes({5}) + u64(7)} << bytes({5}) + u64(7) << C{} << "";
-        QTest::newRow("garbage") << C{bytes({0xfe, 1, 1})} << QByteArray() << C{}
-                                 << "Dropped input from iOS starting with byte 0xFE: not a known message";
+        QTest::newRow("garbage")
+            << C{bytes({0xfe, 1, 1})} << QByteArray() << C{}
+            << "Dropped input from iOS starting with byte 0xFE: not a known message";
         QByteArray forLive;
         const QByteArray list = phoneSetlist(3, &forLive);
         QTest::newRow("setlist followed at once by a command")
@@ -321,7 +326,8 @@ private slots:
         client->write(flood);
         QTRY_VERIFY(!client->isOpen());
         QVERIFY(!rig.phone.hasClient());
-        QVERIFY(log.contains("Input from iOS passed 1 MiB without ending a message; dropping the client"));
+        QVERIFY(log.contains(
+            "Input from iOS passed 1 MiB without ending a message; dropping the client"));
         QVERIFY(log.contains("iOS client disconnected"));
     }
 
@@ -339,7 +345,8 @@ private slots:
         auto second = rig.connectPhone();
         QVERIFY(second);
         second->write(bytes({0x3c, 0x64, 1, 1}));
-        QTRY_VERIFY(log.contains("Dropped input from iOS starting with byte 0x3C: not a known message"));
+        QTRY_VERIFY(
+            log.contains("Dropped input from iOS starting with byte 0x3C: not a known message"));
         second->write(bytes({1, 3}));
         QTRY_COMPARE(rig.server.received(), bytes({1, 3}));
         QVERIFY(rig.midi.sent.isEmpty());

@@ -24,11 +24,7 @@ QString describe(qint32 errorCode)
 
 } // namespace
 
-DnsSdAdvertiser::DnsSdAdvertiser(QObject *parent) : ServiceAdvertiser(parent)
-{
-    // Avahi's compatibility layer warns on every call unless told not to.
-    qputenv("AVAHI_COMPAT_NOWARN", "1");
-}
+DnsSdAdvertiser::DnsSdAdvertiser(QObject *parent) : ServiceAdvertiser(parent) {}
 
 DnsSdAdvertiser::~DnsSdAdvertiser()
 {
@@ -55,8 +51,9 @@ void DnsSdAdvertiser::withdraw()
 
 void DnsSdAdvertiser::registerAttempt()
 {
-    // Apple's daemon would rename by itself and Avahi's layer refuses instead; ask
-    // neither, so a conflict is handled the same way everywhere.
+    // On a taken name Apple's daemon renames by itself and reports the new name in
+    // the reply; Avahi's layer refuses at once (and rejects the flag that would stop
+    // Apple's renaming), so that refusal is answered here with the next name.
     const QByteArray name = nameForAttempt(m_service.name, m_attempt).toUtf8();
     const QByteArray type = m_service.type.toUtf8();
     const QByteArray hostname = m_service.hostname.toUtf8().left(255 - 9);
@@ -64,10 +61,10 @@ void DnsSdAdvertiser::registerAttempt()
     TXTRecordCreate(&txt, 0, nullptr);
     TXTRecordSetValue(&txt, "hostname", quint8(hostname.size()), hostname.constData());
     DNSServiceRef ref = nullptr;
-    const DNSServiceErrorType error = DNSServiceRegister(
-        &ref, kDNSServiceFlagsNoAutoRename, 0, name.constData(), type.constData(), nullptr, nullptr,
-        qToBigEndian(m_service.port), TXTRecordGetLength(&txt), TXTRecordGetBytesPtr(&txt),
-        registerReply, this);
+    const DNSServiceErrorType error =
+        DNSServiceRegister(&ref, 0, 0, name.constData(), type.constData(), nullptr, nullptr,
+                           qToBigEndian(m_service.port), TXTRecordGetLength(&txt),
+                           TXTRecordGetBytesPtr(&txt), registerReply, this);
     TXTRecordDeallocate(&txt);
 
     if (error == kDNSServiceErr_NameConflict) {
