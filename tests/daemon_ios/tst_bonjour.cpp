@@ -88,6 +88,24 @@ private slots:
             QSKIP("no private Avahi daemon here (scripts/test starts one where Avahi can run)");
     }
 
+    // The phone-link tool finds the daemon as a phone would, and connects.
+    void phonelinkFindsTheDaemon()
+    {
+        AdvertisedRig rig;
+        rig.phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.advertised.count(), 1, 10000);
+        QProcess tool;
+        tool.start(QStringLiteral(PHONELINK_BINARY),
+                   {QStringLiteral("--browse"), QStringLiteral("--seconds"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(tool.state() == QProcess::NotRunning, 10000);
+        const QString printed = QString::fromUtf8(tool.readAllStandardOutput());
+        const QString at = QStringLiteral("127.0.0.1:%1").arg(rig.phone.listeningPort());
+        QVERIFY2(printed.contains(QStringLiteral("found \"Marquell\" (hostname %1) at %2")
+                                      .arg(rig.phone.deviceName(), at)),
+                 qPrintable(printed));
+        QVERIFY2(printed.contains(QStringLiteral("connected to ") + at), qPrintable(printed));
+    }
+
     void browsedWithHostnameRecord()
     {
         mlog::Capture log;
