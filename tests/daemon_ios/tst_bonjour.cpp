@@ -53,25 +53,12 @@ bool isBrowsed(const QString &name, quint16 port, const QString &txt)
     return false;
 }
 
-// The phone side of the daemon with the real advertiser.
-struct AdvertisedRig
+struct AdvertisedRig : PhoneRigWith<DnsSdAdvertiser>
 {
     AdvertisedRig()
-        : settings(home.path() + QStringLiteral("/daemon.ini"), QSettings::IniFormat),
-          cache(placeholder), live(cache, placeholder),
-          phone(live, cache, midi, advertiser, settings, PhoneRig::fastOptions())
     {
         settings.setValue(QStringLiteral("iosListenerPort"), ScriptedLiveServer::closedPort());
     }
-
-    TempHome home;
-    QSettings settings;
-    NoPhoneRelay placeholder;
-    DaemonStateCache cache;
-    AbletonSocket live;
-    RecordingMidiSink midi;
-    DnsSdAdvertiser advertiser;
-    iOSSocket phone;
     QSignalSpy advertised{&advertiser, &ServiceAdvertiser::advertised};
 };
 
@@ -104,19 +91,6 @@ private slots:
                                       .arg(rig.phone.deviceName(), at)),
                  qPrintable(printed));
         QVERIFY2(printed.contains(QStringLiteral("connected to ") + at), qPrintable(printed));
-    }
-
-    void browsedWithHostnameRecord()
-    {
-        mlog::Capture log;
-        AdvertisedRig rig;
-        rig.phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.advertised.count(), 1, 10000);
-        QCOMPARE(rig.advertised.first().at(0).toString(), QStringLiteral("Marquell"));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            isBrowsed(QStringLiteral("Marquell"), rig.phone.listeningPort(),
-                      QStringLiteral("\"hostname=%1\"").arg(rig.phone.deviceName())),
-            8000);
     }
 
     // Avahi refuses a taken name instead of renaming: the next free one is used.

@@ -15,16 +15,10 @@ private slots:
     void listenerServesUnadvertised()
     {
         mlog::Capture log;
-        TempHome home;
-        QSettings settings(home.path() + QStringLiteral("/daemon.ini"), QSettings::IniFormat);
-        NoPhoneRelay placeholder;
-        DaemonStateCache cache(placeholder);
-        AbletonSocket live(cache, placeholder);
-        RecordingMidiSink midi;
-        DnsSdAdvertiser advertiser;
-        iOSSocket phone(live, cache, midi, advertiser, settings, PhoneRig::fastOptions());
-        QSignalSpy published(&phone, &iOSSocket::publisherStateChanged);
-        settings.setValue(QStringLiteral("iosListenerPort"), ScriptedLiveServer::closedPort());
+        PhoneRigWith<DnsSdAdvertiser> rig;
+        iOSSocket &phone = rig.phone;
+        QSignalSpy &published = rig.published;
+        rig.settings.setValue(QStringLiteral("iosListenerPort"), ScriptedLiveServer::closedPort());
         phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
         QTRY_VERIFY(!published.isEmpty() &&
                     !published.last().at(0).value<PublisherState>().note.isEmpty());

@@ -126,16 +126,6 @@ private slots:
         QCOMPARE(rig.advertiser.current->port, next);
     }
 
-    void noDnsSdNotedInPublishedState()
-    {
-        PhoneRig rig;
-        rig.advertiser.missing = true;
-        QVERIFY(rig.listen());
-        QVERIFY(!rig.lastPublished().note.isEmpty());
-        QCOMPARE(rig.lastPublished().port, rig.phone.listeningPort());
-        QVERIFY(rig.connectPhone()); // served all the same
-    }
-
     void cachedStateOnConnect()
     {
         mlog::Capture log;
@@ -168,18 +158,6 @@ private slots:
         QCOMPARE(early->frames.size(), 3);
     }
 
-    void nothingCachedNothingSent()
-    {
-        PhoneRig rig;
-        QVERIFY(rig.listen());
-        auto client = rig.connectPhone();
-        QVERIFY(client);
-        rig.live.connectToLive(rig.server.port()); // Live up, nothing sent yet
-        QTRY_VERIFY(rig.live.isConnected());
-        rig.phone.sendToiOS(bytes({2})); // a sentinel: everything before it has arrived
-        QTRY_COMPARE(client->frames, QList<QByteArray>{bytes({2})});
-    }
-
     void relaysFromLive_data()
     {
         QTest::addColumn<QByteArray>("fromLive");
@@ -202,7 +180,6 @@ private slots:
         QVERIFY(rig.validateLive());
         auto client = rig.connectPhone();
         QVERIFY(client);
-        QByteArray wire;
         client->frames.clear();
         rig.server.writeFrame(fromLive);
         QTRY_COMPARE(client->frames, QList<QByteArray>{toPhone});
@@ -329,6 +306,24 @@ private slots:
         QVERIFY(log.contains(
             "Input from iOS passed 1 MiB without ending a message; dropping the client"));
         QVERIFY(log.contains("iOS client disconnected"));
+    }
+
+    // A phone that stops reading must not make the daemon queue without bound.
+    void phoneThatStopsReadingIsDropped()
+    {
+        iOSSocket::Options options = PhoneRig::fastOptions();
+        options.maxUnsentBytes = 64 * 1024;
+        mlog::Capture log;
+        PhoneRig rig(options);
+        QVERIFY(rig.listen());
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(1);
+        stalled.connectToHost(QHostAddress::LocalHost, rig.phone.listeningPort());
+        QTRY_VERIFY(rig.phone.hasClient());
+        for (int i = 0; i < 20000 && rig.phone.hasClient(); ++i)
+            rig.phone.sendToiOS(QByteArray(4000, 3));
+        QVERIFY(!rig.phone.hasClient());
+        QCOMPARE(log.messages().filter("iOS client is not reading (").size(), 1);
     }
 
     // A new phone's first bytes are never glued to what the last one left pending.

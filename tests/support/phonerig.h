@@ -3,6 +3,7 @@
 
 #include "abletonsocket.h"
 #include "daemonstatecache.h"
+#include "dnssdadvertiser.h"
 #include "fakeserviceadvertiser.h"
 #include "iossocket.h"
 #include "livebytes.h"
@@ -31,10 +32,11 @@ public:
 };
 
 // The daemon's Live side and phone side wired as main wires them, against a scripted
-// Live server, with fast timers and a settings file in a temporary home.
-struct PhoneRig
+// Live server, with fast timers and a settings file in a temporary home. The DNS-SD
+// tests use the real advertiser.
+template <class Advertiser> struct PhoneRigWith
 {
-    explicit PhoneRig(iOSSocket::Options options = fastOptions())
+    explicit PhoneRigWith(iOSSocket::Options options = fastOptions())
         : settings(home.path() + QStringLiteral("/daemon.ini"), QSettings::IniFormat),
           cache(placeholder), live(cache, placeholder,
                                    AbletonSocket::Timing{std::chrono::milliseconds(50),
@@ -89,7 +91,7 @@ struct PhoneRig
     AbletonSocket live;
     ScriptedLiveServer server;
     RecordingMidiSink midi;
-    FakeServiceAdvertiser advertiser;
+    Advertiser advertiser;
     iOSSocket phone;
     QSignalSpy published{&phone, &iOSSocket::publisherStateChanged};
 
@@ -99,3 +101,5 @@ struct PhoneRig
                                    : published.last().at(0).value<PublisherState>();
     }
 };
+
+using PhoneRig = PhoneRigWith<FakeServiceAdvertiser>;
