@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
-// MarquellDaemon: keeps its own Live link, caches the show state and (later)
-// relays it to the phone. Headless for now; the status menu will swap the
-// QCoreApplication for a QApplication without touching the wiring below.
+// MarquellDaemon: keeps its own Live link, caches the show state and relays it to
+// the phone. Headless for now; the status menu will swap the QCoreApplication for
+// a QApplication without touching the wiring below.
 #include "abletonsocket.h"
 #include "commandline.h"
 #include "daemonstatecache.h"
+#include "dnssdadvertiser.h"
+#include "iossocket.h"
 #include "livereconnector.h"
 #include "log.h"
+#include "loggingmidisink.h"
 #include "nophonerelay.h"
 #include "quitonsignal.h"
 #include "serverportfile.h"
 #include "singleinstancelock.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 
 namespace {
 
@@ -35,11 +39,18 @@ int runDaemon(QCoreApplication &app)
         return 0;
     }
 
-    NoPhoneRelay phone;
-    DaemonStateCache cache(phone);
-    AbletonSocket live(cache, phone);
+    // The cache and the Live link need a phone side before the iOS socket exists;
+    // the iOS socket takes over from the placeholder as it is made.
+    NoPhoneRelay placeholder;
+    DaemonStateCache cache(placeholder);
+    AbletonSocket live(cache, placeholder);
+    QSettings settings;
+    LoggingMidiSink midi; // the MIDI emitter replaces this
+    DnsSdAdvertiser advertiser;
+    iOSSocket phone(live, cache, midi, advertiser, settings);
     LiveReconnector reconnector(live, serverportfile::serverConfigPath());
     reconnector.start();
+    phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
 
     return app.exec();
 }

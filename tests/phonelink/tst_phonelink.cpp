@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: MIT
+#include "livebytes.h"
+#include "log.h"
+#include "phoneframes.h"
+#include "phonerig.h"
+
+#include <QProcess>
+#include <QtTest>
+
+using namespace livebytes;
+
+namespace {
+
+constexpr quint64 kIntro = 0x8000000001000001ull;
+constexpr quint64 kOutro = 0x8000000001000002ull;
+const QByteArray kPool = QByteArray(1, 3) + song(kIntro, "Intro", "1:00") +
+                         song(kOutro, "Outro", "2:30") + char(4) + song(kOutro, "Outro", "2:30");
+const QList<Song> kSongs{{kIntro, "Intro", "1:00"}, {kOutro, "Outro", "2:30"}};
+
+} // namespace
+
+class TestPhoneLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void describe_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Live down") << bytes({9}) << "Live link down";
+        QTest::newRow("playing") << bytes({1, 1}) << "playing";
+        QTest::newRow("stopped") << bytes({1, 2}) << "stopped";
+        QTest::newRow("notice") << bytes({2}) << "notice";
+        QTest::newRow("index") << bytes({5, 3}) << "selected index 3";
+        QTest::newRow("cue mode") << bytes({7, 2}) << "cue jump mode 2";
+        QTest::newRow("tempo") << bytes({8, 0, 0, 0x2f, 0x12}) << "tempo 120.50";
+        QTest::newRow("mappings") << QByteArray(1, 0) + mapRecord("play", 0, 1, 60) +
+                                         mapRecord("next", 1, 0, 64)
+                                  << "MIDI mappings: play=note ch2 60, next=CC ch1 64";
+        QTest::newRow("song pool") << kPool
+                                   << "song pool, 2 songs:\n"
+                                      "  8000000001000001  Intro  1:00\n"
+                                      "  8000000001000002  Outro  2:30\n"
+                                      "setlist, 1 songs:\n"
+                                      "  8000000001000002  Outro  2:30";
+        QTest::newRow("short tempo") << bytes({8, 1}) << "unreadable frame: 08 01";
+    }
+    void describe()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, text);
+        QCOMPARE(phoneframes::describe(payload), text);
+    }
+
+    void encodeCommand_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("bytes"); // empty: refused
+        QTest::newRow("play") << "play" << bytes({1, 1});
+        QTest::newRow("next, spaced") << "  next " << bytes({1, 4});
+        QTest::newRow("select 3") << "select 3" << bytes({3, 3});
+        QTest::newRow("cue 2") << "cue 2" << bytes({7, 2});
+        QTest::newRow("midi") << "midi 90 3c 64" << bytes({0x20, 0x90, 0x3c, 0x64});
+        QTest::newRow("playsong") << "playsong 8000000001000002" << bytes({5}) + u64(kOutro);
+        QTest::newRow("setlist") << "setlist 8000000001000002 8000000001000001"
+                                 << bytes({4}) + song(kOutro, "Outro", "2:30") +
+                                        song(kIntro, "Intro", "1:00");
+        QTest::newRow("empty setlist") << "setlist" << bytes({4});
+        QTest::newRow("raw") << "raw ff 01" << bytes({0xff, 1});
+        QTest::newRow("setlist, unknown song") << "setlist 99" << QByteArray();
+        QTest::newRow("select 256") << "select 256" << QByteArray();
+        QTest::newRow("midi, two bytes") << "midi 90 3c" << QByteArray();
+        QTest::newRow("midi, not hex") << "midi 90 3c zz" << QByteArray();
+        QTest::newRow("play with an argument") << "play 2" << QByteArray();
+        QTest::newRow("unknown") << "jump" << QByteArray();
+    }
+    void encodeCommand()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, bytes);
+        const auto encoded = phoneframes::encodeCommand(command, kSongs);
+        if (bytes.isEmpty())
+            QVERIFY(std::holds_alternative<QString>(encoded));
+        else
+            QCOMPARE(std::get<QByteArray>(encoded).toHex(), bytes.toHex());
+    }
+
+    // The tool against the daemon's phone side: prints the cached state, and its
+    // commands reach Live, the setlist built from the pool it was sent.
+    void followsTheShowAndSendsCommands()
+    {
+        mlog::Capture log;
+        PhoneRig rig;
+        QVERIFY(rig.listen());
+        QVERIFY(rig.validateLive());
+        rig.server.writeFrame(kPool);
+        QTRY_VERIFY(rig.cache.currentState().songData);
+        QProcess tool;
+        tool.start(QStringLiteral(PHONELINK_BINARY),
+                   {QStringLiteral("--seconds"), QStringLiteral("5"),
+                    QStringLiteral("127.0.0.1:%1").arg(rig.phone.listeningPort()),
+                    QStringLiteral("next"), QStringLiteral("setlist 8000000001000001")});
+        QVERIFY(tool.waitForStarted());
+        const QByteArray upload = bytes({4}) + u64(kIntro) + text("Intro");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server.received().toHex(), (bytes({1, 4}) + upload).toHex(),
+                                  4000);
+        rig.server.writeFrame(bytes({5, 1}));
+        QByteArray printed;
+        QTRY_VERIFY((printed += tool.readAllStandardOutput()).contains("< selected index 1"));
+        QVERIFY2(printed.contains("< song pool, 2 songs:\n    8000000001000001  Intro  1:00"),
+                 printed.constData());
+        tool.kill();
+        tool.waitForFinished();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPhoneLink)
+#include "tst_phonelink.moc"
