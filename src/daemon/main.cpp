@@ -3,6 +3,7 @@
 // relays it to the phone. Headless for now; the status menu will swap the
 // QCoreApplication for a QApplication without touching the wiring below.
 #include "abletonsocket.h"
+#include "addresscard.h"
 #include "daemonstatecache.h"
 #include "livereconnector.h"
 #include "log.h"
@@ -10,8 +11,13 @@
 #include "quitonsignal.h"
 #include "serverportfile.h"
 #include "singleinstancelock.h"
+#include "webremoteserver.h"
+#include "websettings.h"
 
 #include <QCoreApplication>
+#include <QSettings>
+
+#include <cstdio>
 
 namespace {
 
@@ -40,6 +46,11 @@ int runDaemon(QCoreApplication &app)
     LiveReconnector reconnector(live, serverportfile::serverConfigPath());
     reconnector.start();
 
+    WebRemoteServer web(cache, live);
+    const QSettings settings;
+    web.setPin(websettings::pin(settings));
+    web.start(websettings::wantedPort(settings));
+
     return app.exec();
 }
 
@@ -49,5 +60,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     describeApplication();
+    // Prints where the web remote is, with a QR code for a phone, and exits.
+    if (app.arguments().contains(QStringLiteral("--print-qr"))) {
+        const QString card = addressCard(webaddress::forPort(websettings::wantedPort(QSettings())));
+        std::fputs(card.toUtf8().constData(), stdout);
+        return 0;
+    }
     return runDaemon(app);
 }
