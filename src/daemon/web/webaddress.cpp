@@ -21,7 +21,8 @@ QString firstIpv4()
 {
     for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
         const auto flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+        if (!flags.testFlag(QNetworkInterface::IsUp) ||
+            flags.testFlag(QNetworkInterface::IsLoopBack))
             continue;
         for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
@@ -49,7 +50,8 @@ bool isOwnHost(const QString &host)
     if (bare.startsWith(QLatin1Char('[')) && bare.endsWith(QLatin1Char(']')))
         bare = bare.mid(1, bare.size() - 2);
     const QString name = hostName().toLower();
-    if (bare == name || bare == name + QStringLiteral(".local") || bare == QLatin1String("localhost"))
+    if (bare == name || bare == name + QStringLiteral(".local") ||
+        bare == QLatin1String("localhost"))
         return true;
     const QHostAddress address(bare);
     if (address.isNull())

@@ -44,8 +44,7 @@ QString peer(const QWebSocket *socket)
 
 WebRemoteServer::WebRemoteServer(DaemonStateCache &cache, AbletonSocket &live, Limits limits,
                                  QObject *parent)
-    : QObject(parent), m_cache(cache), m_live(live), m_limits(limits),
-      m_liveUp(live.isConnected())
+    : QObject(parent), m_cache(cache), m_live(live), m_limits(limits), m_liveUp(live.isConnected())
 {
     initWebResources();
     addRoutes();
@@ -203,7 +202,8 @@ void WebRemoteServer::onText(QWebSocket *socket, const QString &text)
     if (!client)
         return;
     if (!takeToken(*client)) {
-        drop(socket, QStringLiteral("too many messages from %1; connection closed").arg(peer(socket)));
+        drop(socket,
+             QStringLiteral("too many messages from %1; connection closed").arg(peer(socket)));
         return;
     }
     QJsonParseError error{};

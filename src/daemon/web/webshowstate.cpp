@@ -36,8 +36,7 @@ std::optional<double> lengthSeconds(const QString &text)
     return total;
 }
 
-template <typename T>
-std::optional<T> decodeAs(const std::optional<QByteArray> &payload)
+template <typename T> std::optional<T> decodeAs(const std::optional<QByteArray> &payload)
 {
     if (!payload)
         return std::nullopt;
@@ -68,10 +67,11 @@ void WebShowState::decodeSongs(const std::optional<QByteArray> &songData)
 QJsonObject WebShowState::snapshot(const MarquellState &cache, bool liveUp, bool playing)
 {
     decodeSongs(cache.songData);
-    QJsonObject state{{QStringLiteral("live"), liveUp ? QStringLiteral("up") : QStringLiteral("down")},
-                      {QStringLiteral("playing"), playing},
-                      {QStringLiteral("pool"), m_poolJson},
-                      {QStringLiteral("setlist"), m_setlistJson}};
+    QJsonObject state{
+        {QStringLiteral("live"), liveUp ? QStringLiteral("up") : QStringLiteral("down")},
+        {QStringLiteral("playing"), playing},
+        {QStringLiteral("pool"), m_poolJson},
+        {QStringLiteral("setlist"), m_setlistJson}};
 
     std::optional<int> index;
     if (const auto selected = decodeAs<livelink::SelectedIndex>(cache.selectedIndex))
