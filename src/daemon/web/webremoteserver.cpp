@@ -5,12 +5,12 @@
 #include "daemonstatecache.h"
 #include "livelinkcodec.h"
 #include "log.h"
+#include "lowdelaytcpserver.h"
 #include "webcommand.h"
 
 #include <QFile>
 #include <QHttpServerResponse>
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QWebSocket>
 
 // Resources of a static library must be registered by hand, outside any namespace.
@@ -99,7 +99,7 @@ void WebRemoteServer::addRoutes()
 
 bool WebRemoteServer::start(quint16 wantedPort)
 {
-    auto *tcp = new QTcpServer(&m_http);
+    auto *tcp = new LowDelayTcpServer(&m_http);
     if (!tcp->listen(QHostAddress::Any, wantedPort)) {
         const QString error = tcp->errorString();
         say(QStringLiteral("port %1 unavailable, falling back to an OS-assigned port — %2")
