@@ -257,7 +257,7 @@ private slots:
 
     void pin()
     {
-        WebRemoteRig rig({16384, 20, 40, 2});
+        WebRemoteRig rig({16384, 20, 40, 2, std::chrono::milliseconds(300)});
         rig.web.setPin("4321");
         QVERIFY(rig.validateLive());
         auto page = rig.browser();
@@ -280,6 +280,18 @@ private slots:
         QTRY_VERIFY(!guesser->isOpen());
         for (const QJsonObject &message : guesser->messages)
             QCOMPARE(message.value("type").toString(), QString("pin"));
+
+        // Reconnecting does not give the address new guesses until the wait is over;
+        // the page already in keeps working.
+        BrowserClient again(rig.ownOrigin());
+        again.open(rig.web.port());
+        QTRY_VERIFY(!again.isOpen());
+        QVERIFY(again.messages.isEmpty());
+        QVERIFY(page->isOpen());
+        QTest::qWait(300);
+        auto later = rig.browser();
+        QVERIFY(later);
+        QTRY_COMPARE(later->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
     }
 
     void portFallbackAndPage()

@@ -145,6 +145,12 @@ void WebRemoteServer::acceptSockets()
                           QStringLiteral("commands only from the daemon's own page"));
             continue;
         }
+        if (!m_pin.isEmpty() && isShutOut(peer(socket))) {
+            say(QStringLiteral("refused %1 for a while after too many wrong PINs")
+                    .arg(peer(socket)));
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+            continue;
+        }
         socket->setMaxAllowedIncomingMessageSize(quint64(m_limits.maxMessageBytes));
         socket->setMaxAllowedIncomingFrameSize(quint64(m_limits.maxMessageBytes));
         QObject::connect(socket, &QWebSocket::textMessageReceived, this,
@@ -228,16 +234,11 @@ void WebRemoteServer::handleCommand(Client &client, const QJsonObject &message)
         if (client.admitted)
             return;
         if (auth->pin == m_pin) {
+            m_pinFailures.remove(peer(client.socket));
             admit(client);
-            return;
+        } else {
+            wrongPin(client, peer(client.socket));
         }
-        say(QStringLiteral("wrong PIN from ") + peer(client.socket));
-        if (++client.wrongPins >= m_limits.wrongPins) {
-            drop(client.socket, QStringLiteral("too many wrong PINs; connection closed"));
-            return;
-        }
-        sendJson(client.socket, {{QStringLiteral("type"), QStringLiteral("pin")},
-                                 {QStringLiteral("wrong"), true}});
         return;
     }
     if (!client.admitted) {
@@ -253,6 +254,32 @@ void WebRemoteServer::handleCommand(Client &client, const QJsonObject &message)
     // The Ableton socket merged a setlist into the cache: show it before Live answers.
     if (quint8(bytes.at(0)) == quint8(livelink::ClientType::Setlist))
         broadcastChanges();
+}
+
+void WebRemoteServer::wrongPin(Client &client, const QString &peer)
+{
+    say(QStringLiteral("wrong PIN from ") + peer);
+    PinFailures &failures = m_pinFailures[peer];
+    if (++failures.count >= m_limits.wrongPins) {
+        failures.shutOutSince.start();
+        drop(client.socket, QStringLiteral("too many wrong PINs from %1; shut out for %2 s")
+                                .arg(peer)
+                                .arg(m_limits.pinLockout.count() / 1000.0));
+        return;
+    }
+    sendJson(client.socket,
+             {{QStringLiteral("type"), QStringLiteral("pin")}, {QStringLiteral("wrong"), true}});
+}
+
+bool WebRemoteServer::isShutOut(const QString &peer)
+{
+    const auto it = m_pinFailures.find(peer);
+    if (it == m_pinFailures.end() || !it->shutOutSince.isValid())
+        return false;
+    if (!it->shutOutSince.hasExpired(m_limits.pinLockout.count()))
+        return true;
+    m_pinFailures.erase(it); // a fresh start after the wait
+    return false;
 }
 
 void WebRemoteServer::drop(QWebSocket *socket, const QString &why)

@@ -5,11 +5,13 @@
 #include "webshowstate.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHttpServer>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -31,7 +33,8 @@ public:
         qint64 maxMessageBytes = 16 * 1024; // a 256-song setlist of ids fits easily
         double messagesPerSecond = 20.0;    // sustained, per browser
         double burst = 40.0;                // taps in a row before the rate counts
-        int wrongPins = 5;                  // then the socket is closed
+        int wrongPins = 5;                  // from one address: it is shut out for a while
+        std::chrono::milliseconds pinLockout{30000};
     };
 
     WebRemoteServer(DaemonStateCache &cache, AbletonSocket &live, Limits limits,
@@ -61,7 +64,6 @@ private:
     {
         QPointer<QWebSocket> socket;
         bool admitted = false; // gave the PIN, or none is needed
-        int wrongPins = 0;
         double tokens = 0.0;
         QElapsedTimer refill;
     };
@@ -76,6 +78,8 @@ private:
     void drop(QWebSocket *socket, const QString &why);
     void forget(QWebSocket *socket);
     Client *clientFor(QWebSocket *socket);
+    bool isShutOut(const QString &peer);
+    void wrongPin(Client &client, const QString &peer);
     void onLiveMessage(const QByteArray &payload);
     void onLiveConnected(bool connected);
     void broadcastChanges();
@@ -89,6 +93,13 @@ private:
     bool m_usingFallbackPort = false;
     QString m_pin;
     std::vector<std::unique_ptr<Client>> m_clients;
+    // Wrong PINs by address, so guessing cannot go on by reconnecting.
+    struct PinFailures
+    {
+        int count = 0;
+        QElapsedTimer shutOutSince;
+    };
+    QHash<QString, PinFailures> m_pinFailures;
     WebShowState m_show;
     QJsonObject m_lastState; // what every admitted browser has now
     bool m_liveUp = false;
