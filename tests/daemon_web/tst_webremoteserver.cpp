@@ -7,8 +7,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -90,13 +88,11 @@ private slots:
         QCOMPARE(first.value("type").toString(), QString("state"));
         QCOMPARE(merged({first}), merged(early->messages));
         QCOMPARE(setlistNames(first), (QStringList{"Intro", "Outro"}));
-        QCOMPARE(first.value("setlist").toArray().at(1).toObject().value("id").toString(),
-                 QString("2"));
-        QCOMPARE(first.value("index").toInt(), 1);
-        QCOMPARE(first.value("tempo").toDouble(), 120.5);
-        QCOMPARE(first.value("setTimeLeft").toString(), QString("00:04:00"));
-        QCOMPARE(first.value("live").toString(), QString("up"));
-        QVERIFY(first.value("cueMode").isNull()); // Live has not said
+        // Live has not said the cue mode.
+        const QJsonObject expected = json(R"({"live":"up","playing":true,"index":1,"tempo":120.5,
+                                              "cueMode":null,"setTimeLeft":"00:04:00"})");
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QCOMPARE(first.value(it.key()), it.value());
 
         rig.server.writeFrame(tempo(12800));
         QTRY_COMPARE(late->messages.size(), 2);
@@ -122,8 +118,6 @@ private slots:
                               << bytes({1, 4});
         QTest::newRow("previous") << QByteArray(R"({"type":"transport","command":"previous"})")
                                   << bytes({1, 3});
-        QTest::newRow("play") << QByteArray(R"({"type":"transport","command":"play"})")
-                              << bytes({1, 1});
         QTest::newRow("select") << QByteArray(R"({"type":"select","index":1})") << bytes({3, 1});
         QTest::newRow("cue end of song")
             << QByteArray(R"({"type":"cueMode","mode":2})") << bytes({7, 2});
@@ -142,7 +136,6 @@ private slots:
             << QByteArray(R"({"type":"setlist","ids":["2","99"]})") << QByteArray();
         QTest::newRow("id as a number")
             << QByteArray(R"({"type":"setlist","ids":[2]})") << QByteArray();
-        QTest::newRow("unknown type") << QByteArray(R"({"type":"reboot"})") << QByteArray();
     }
     void commandsReachLive()
     {
@@ -162,20 +155,6 @@ private slots:
         } else {
             QVERIFY(rig.liveReceived(toLive));
         }
-    }
-
-    // A reordered setlist shows on every page before Live answers.
-    void setlistReachesEveryPage()
-    {
-        WebRemoteRig rig;
-        QVERIFY(rig.validateLive());
-        auto editor = rig.browser();
-        auto watcher = rig.browser();
-        QVERIFY(editor && watcher);
-        rig.server.writeFrame(songPayload());
-        QTRY_COMPARE(setlistNames(merged(watcher->messages)).size(), 2);
-        editor->send(json(R"({"type":"setlist","ids":["2","1"]})"));
-        QTRY_COMPARE(setlistNames(merged(watcher->messages)), (QStringList{"Outro", "Intro"}));
     }
 
     void badInputDropsOnlyThatSocket_data()
@@ -199,7 +178,7 @@ private slots:
         auto good = rig.browser();
         QVERIFY(bad && good);
         if (text.isEmpty())
-            bad->sendBinary("\x01\x04");
+            bad->socket.sendBinaryMessage("\x01\x04");
         else
             bad->sendText(QString::fromUtf8(text));
         QTRY_VERIFY(!bad->isOpen());
@@ -207,8 +186,6 @@ private slots:
         QCOMPARE(rig.web.browserCount(), 1);
         rig.server.writeFrame(tempo(9000));
         QTRY_COMPARE(good->messages.last(), json(R"({"type":"update","tempo":90})"));
-        good->send(json(R"({"type":"transport","command":"stop"})"));
-        QVERIFY(rig.liveReceived(kStop));
     }
 
     void origin_data()
@@ -218,9 +195,6 @@ private slots:
         QTest::newRow("the daemon's page") << "http://127.0.0.1:%1" << true;
         QTest::newRow("no origin") << "" << false;
         QTest::newRow("another site") << "http://evil.example:%1" << false;
-        QTest::newRow("another port") << "http://127.0.0.1:1" << false;
-        QTest::newRow("https") << "https://127.0.0.1:%1" << false;
-        QTest::newRow("a file") << "null" << false;
     }
     void origin()
     {
@@ -311,20 +285,6 @@ private slots:
         QVERIFY(log.contains(QString("🌐 Web remote at %1 (%2)")
                                  .arg(web.addresses().named, web.addresses().numeric)));
         QVERIFY(web.addresses().named.endsWith(QString(".local:%1/").arg(web.port())));
-
-        QNetworkAccessManager http;
-        const QList<QPair<QString, int>> paths{
-            {"/", 200}, {"/app.js", 200}, {"/style.css", 200}, {"/nothing", 404}};
-        for (const auto &[path, status] : paths) {
-            std::unique_ptr<QNetworkReply> reply(http.get(
-                QNetworkRequest(QUrl(QString("http://127.0.0.1:%1%2").arg(web.port()).arg(path)))));
-            QTRY_VERIFY(reply->isFinished());
-            QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
-            if (status == 200) {
-                QVERIFY(reply->rawHeader("Content-Security-Policy").contains("default-src 'self'"));
-                QVERIFY(!reply->readAll().isEmpty());
-            }
-        }
     }
 };
 

@@ -7,6 +7,7 @@ import { mkdtempSync, mkdirSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import net from 'node:net';
+import { createInterface } from 'node:readline';
 import { chromium } from 'playwright-core';
 
 export const sourceDir = process.env.MARQUELL_SOURCE_DIR || new URL('../..', import.meta.url).pathname;
@@ -19,39 +20,27 @@ export function tempHome() {
   return { HOME: home, XDG_RUNTIME_DIR: join(home, 'run'), XDG_CONFIG_HOME: join(home, '.config') };
 }
 
-export function removeHome(env) {
-  rmSync(env.HOME, { recursive: true, force: true });
-}
+export const removeHome = (env) => rmSync(env.HOME, { recursive: true, force: true });
 
 // A child whose standard output is kept line by line, to wait on.
 export function start(command, args, env) {
   const child = spawn(command, args, { env: { ...process.env, ...env }, stdio: ['pipe', 'pipe', 'inherit'] });
   child.lines = [];
-  let partial = '';
-  child.stdout.on('data', (chunk) => {
-    const parts = (partial + chunk).split('\n');
-    partial = parts.pop();
-    child.lines.push(...parts);
-  });
+  createInterface({ input: child.stdout }).on('line', (line) => child.lines.push(line));
   child.exited = new Promise((resolve) => child.on('exit', resolve));
   return child;
 }
 
 export async function waitFor(check, what, timeoutMs = 10000) {
-  const deadline = Date.now() + timeoutMs;
-  for (;;) {
+  for (const deadline = Date.now() + timeoutMs; ; await new Promise((r) => setTimeout(r, 20))) {
     const value = await check();
     if (value) return value;
     if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 20));
   }
 }
 
 export async function stop(child) {
-  if (child && child.exitCode === null && child.signalCode === null) {
-    child.kill('SIGTERM');
-    await child.exited;
-  }
+  if (child && child.exitCode === null && child.signalCode === null && child.kill('SIGTERM')) await child.exited;
 }
 
 export function startSimulator(env) {
@@ -74,37 +63,31 @@ export function launchBrowser() {
   });
 }
 
-// Reads Live's setlist as any Live link client would: handshake, then the song pool
-// message, its setlist section decoded by hand.
+// Live's setlist as any Live link client reads it: handshake, then the song pool
+// message; each record is an 8-byte id and two texts with a length byte in front.
 export function liveSetlist(home) {
   const { port } = JSON.parse(readFileSync(join(home, 'Library/Application Support/Marquell/server.json')));
   return new Promise((resolve, reject) => {
-    const socket = net.connect(port, '127.0.0.1');
+    const socket = net.connect(port, '127.0.0.1').on('error', reject);
     let buffer = Buffer.alloc(0);
-    socket.on('error', reject);
     socket.on('data', (chunk) => {
       buffer = Buffer.concat([buffer, chunk]);
       while (buffer.length >= 4 && buffer.length >= 4 + buffer.readUInt32BE(0)) {
         const payload = buffer.subarray(4, 4 + buffer.readUInt32BE(0));
         buffer = buffer.subarray(4 + payload.length);
         if (payload.toString().trim() === 'MARQUELL_SERVER') socket.write('MARQUELL_CLIENT');
-        else if (payload[0] === 3) { socket.destroy(); resolve(setlistNames(payload)); }
+        if (payload[0] !== 3) continue;
+        socket.destroy();
+        const names = [];
+        for (let at = 1, setlist = false; at < payload.length;) {
+          if (!setlist && payload[at] === 4) { setlist = ++at > 0; continue; }
+          const name = payload.subarray(at + 9, at + 9 + payload[at + 8]).toString();
+          at += 9 + payload[at + 8];
+          at += 1 + payload[at];
+          if (setlist) names.push(name);
+        }
+        resolve(names);
       }
     });
   });
-}
-
-function setlistNames(payload) {
-  const names = [];
-  let offset = 1;
-  let inSetlist = false;
-  while (offset < payload.length) {
-    if (!inSetlist && payload[offset] === 4) { inSetlist = true; offset++; continue; }
-    const nameLength = payload[offset + 8];
-    const name = payload.subarray(offset + 9, offset + 9 + nameLength).toString();
-    offset += 9 + nameLength;
-    offset += 1 + payload[offset];
-    if (inSetlist) names.push(name);
-  }
-  return names;
 }

@@ -5,9 +5,8 @@ import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import {
-  demoSet, launchBrowser, liveSetlist, removeHome, startDaemon, startSimulator, stop, tempHome, waitFor,
-} from './harness.mjs';
+import { demoSet, launchBrowser, liveSetlist, removeHome, startDaemon, startSimulator, stop, tempHome, waitFor }
+  from './harness.mjs';
 
 const env = tempHome();
 let sim, daemon, browser, page;
@@ -19,15 +18,10 @@ const demoSongs = JSON.parse(readFileSync(demoSet)).locators
 const rowNames = () => page.locator('#setlist li .name').allTextContents();
 const currentRow = () => page.evaluate(() => [...document.querySelectorAll('#setlist li')]
   .findIndex((row) => row.classList.contains('current')));
-const simPosition = () => {
-  const status = sim.lines.filter((l) => l.startsWith('status: ')).pop() || '';
-  return Number((/position (\d+) of/.exec(status) || [])[1]) - 1;
-};
+const simPosition = () => Number((/position (\d+) of/.exec(
+  sim.lines.filter((l) => l.startsWith('status: ')).pop()) || [])[1]) - 1;
 
-function seconds(text) {
-  return text.split(':').reduce((total, piece) => total * 60 + Number(piece), 0);
-}
-
+const seconds = (text) => text.split(':').reduce((total, piece) => total * 60 + Number(piece), 0);
 before(async () => {
   sim = startSimulator(env);
   await waitFor(() => sim.lines.some((l) => l.startsWith('livesim: ')), 'the simulator');
@@ -40,9 +34,7 @@ before(async () => {
 
 after(async () => {
   await browser?.close();
-  await stop(daemon);
-  await stop(sim);
-  removeHome(env);
+  await Promise.all([stop(daemon), stop(sim)]).then(() => removeHome(env));
 });
 
 test('shows the demo setlist and the time left from the current song', async () => {
