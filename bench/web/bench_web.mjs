@@ -91,10 +91,10 @@ async function measure(live, pages, base, spacingMs) {
   return { latencies, missing };
 }
 
-function report(label, { latencies, missing }) {
+function report(label, { latencies, missing }, extra) {
   const f = (ms) => String(ms).padStart(5);
   console.log(`${label}: ${latencies.length} updates, ${missing} missed | p50 ${f(percentile(latencies, 50))} ms`
-    + ` | p99 ${f(percentile(latencies, 99))} ms | max ${f(latencies[latencies.length - 1])} ms`);
+    + ` | p99 ${f(percentile(latencies, 99))} ms | max ${f(latencies[latencies.length - 1])} ms | ${extra}`);
 }
 
 // Run time of every thread of the process, in seconds.
@@ -115,9 +115,11 @@ try {
   console.log(`web remote benchmark: ${changes} tempo changes per run, loopback, Debian Chromium headless,`
     + ` load average ${loadavg()[0].toFixed(1)} on ${availableParallelism()} cores`);
   const one = await openPages(browser, daemon.port, 1);
-  report(' 1 browser ', await measure(live, one, 6000, 10));
+  let cpu = cpuSeconds(daemon.pid);
+  const daemonCpu = () => { const used = cpuSeconds(daemon.pid) - cpu; cpu += used; return `daemon CPU ${used.toFixed(2)} s`; };
+  report(' 1 browser ', await measure(live, one, 6000, 10), daemonCpu());
   const more = [...one, ...await openPages(browser, daemon.port, 19)];
-  report('20 browsers', await measure(live, more, 16000, 25));
+  report('20 browsers', await measure(live, more, 16000, 25), daemonCpu());
 
   await sleep(2000); // let the pages settle
   const before = cpuSeconds(daemon.pid);
@@ -125,7 +127,8 @@ try {
   await sleep(idleSeconds * 1000);
   const used = cpuSeconds(daemon.pid) - before;
   const percent = (100 * used) / ((now() - started) / 1000);
-  console.log(`daemon CPU, 20 idle browsers, ${idleSeconds} s: ${percent.toFixed(3)} % of one core`);
+  console.log(`daemon CPU, 20 idle browsers, ${idleSeconds} s: ${percent.toFixed(3)} % of one core`
+    + ` (${cpuSeconds(daemon.pid).toFixed(2)} s in all since it started)`);
 } finally {
   await browser.close();
   await stop(daemon);
