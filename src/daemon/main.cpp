@@ -3,6 +3,7 @@
 // the phone. Headless for now; the status menu will swap the QCoreApplication for
 // a QApplication without touching the wiring below.
 #include "abletonsocket.h"
+#include "addresscard.h"
 #include "commandline.h"
 #include "daemonstatecache.h"
 #include "dnssdadvertiser.h"
@@ -14,9 +15,14 @@
 #include "quitonsignal.h"
 #include "serverportfile.h"
 #include "singleinstancelock.h"
+#include "webremoteserver.h"
+#include "websettings.h"
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QSysInfo>
+
+#include <cstdio>
 
 namespace {
 
@@ -52,6 +58,14 @@ int runDaemon(QCoreApplication &app)
     reconnector.start();
     phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
 
+    WebRemoteServer web(cache, live);
+    web.setPin(websettings::pin(settings));
+    // Browsers that browse DNS-SD (and phones' "local network" lists) find the page too.
+    DnsSdAdvertiser webAdvertiser;
+    if (web.start(websettings::wantedPort(settings)))
+        webAdvertiser.advertise({QStringLiteral("Marquell"), QStringLiteral("_http._tcp"),
+                                 web.port(), QSysInfo::machineHostName()});
+
     return app.exec();
 }
 
@@ -61,7 +75,16 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     describeApplication();
-    commandline::processStandardOptions(
-        app, QStringLiteral("The iOS Bridge: relays the show in Live to a phone or tablet."));
+    const QCommandLineOption printQr(
+        QStringLiteral("print-qr"),
+        QStringLiteral("Print the web remote's address with a QR code for a phone, and exit."));
+    const QStringList given = commandline::processStandardOptions(
+        app, QStringLiteral("The iOS Bridge: relays the show in Live to a phone or tablet."),
+        {printQr});
+    if (given.contains(QStringLiteral("print-qr"))) {
+        const QString card = addressCard(webaddress::forPort(websettings::wantedPort(QSettings())));
+        std::fputs(card.toUtf8().constData(), stdout);
+        return 0;
+    }
     return runDaemon(app);
 }

@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
+#include <QStringList>
+
 class QCoreApplication;
 class QString;
 
 namespace commandline {
 
-// The programs take no options of their own: this answers --help and --version
-// (printing and exiting with 0) and ends the program with status 1 and a message on
-// an unknown option, before any service starts. Call after the application's name
-// and version are set.
-void processStandardOptions(const QCoreApplication &app, const QString &description);
+// Answers --help and --version (printing and exiting with 0) and ends the program
+// with status 1 and a message on an unknown option, before any service starts.
+// extra lists the program's own flags; the names of those given are returned.
+// Call after the application's name and version are set.
+QStringList processStandardOptions(const QCoreApplication &app, const QString &description,
+                                   const QList<QCommandLineOption> &extra = {});
 
 } // namespace commandline

@@ -182,6 +182,7 @@ void AbletonSocket::handlePayload(const QByteArray &payload)
 {
     if (m_serverValidated) {
         dispatch(payload);
+        emit messageReceived(payload);
         return;
     }
     if (livelink::isServerIdentity(payload)) {

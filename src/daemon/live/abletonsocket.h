@@ -63,6 +63,9 @@ signals:
     // Emitted on every assignment, even false after false: the phone side tells
     // its client again each time Live is found missing.
     void isConnectedChanged(bool connected);
+    // Every validated message from Live, after the cache has taken it: lets other
+    // views of the show (the web remote) follow Live without a second reader.
+    void messageReceived(const QByteArray &payload);
 
 private:
     enum class Reading

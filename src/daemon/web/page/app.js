@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: MIT
+// The web remote page: one WebSocket to the daemon, the whole show on connect and
+// each change after; every control sends one small JSON command.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+const show = { setlist: [], pool: [], index: null };
+let socket = null;
+let retryMs = 500;
+let dragging = null; // { row, from, pointerId }
+
+// ---- connection ---------------------------------------------------------------
+
+function setLamp(state) {
+  const text = { up: 'Live up', down: 'Live down', unreachable: 'Daemon unreachable' }[state];
+  $('lamp').dataset.state = state;
+  $('status').textContent = text;
+}
+
+function connect() {
+  socket = new WebSocket(`ws://${location.host}/ws`);
+  socket.onopen = () => { retryMs = 500; };
+  socket.onmessage = (event) => receive(JSON.parse(event.data));
+  socket.onclose = () => {
+    setLamp('unreachable');
+    socket = null;
+    // The daemon may be restarting: keep trying, never reload.
+    setTimeout(connect, retryMs);
+    retryMs = Math.min(retryMs * 2, 4000);
+  };
+}
+
+function send(message) {
+  if (socket && socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
+}
+
+function receive(message) {
+  if (message.type === 'pin') { askPin(message.wrong === true); return; }
+  if (message.type !== 'state' && message.type !== 'update') return;
+  $('pinDialog').hidden = true;
+  delete message.type;
+  Object.assign(show, message);
+  render(message);
+}
+
+// ---- PIN, asked once per device --------------------------------------------------
+
+function askPin(wrong) {
+  const stored = localStorage.getItem('marquellPin');
+  if (stored && !wrong) { send({ type: 'auth', pin: stored }); return; }
+  if (wrong) localStorage.removeItem('marquellPin');
+  $('pinWrong').hidden = !wrong;
+  $('pinDialog').hidden = false;
+  $('pinInput').focus();
+}
+
+$('pinForm').addEventListener('submit', (event) => {
+  event.preventDefault();
+  const pin = $('pinInput').value.trim();
+  localStorage.setItem('marquellPin', pin);
+  send({ type: 'auth', pin });
+});
+
+// ---- rendering ------------------------------------------------------------------
+
+function formatTempo(bpm) {
+  return bpm === null || bpm === undefined ? '–' : String(Math.round(bpm * 100) / 100);
+}
+
+function render(changed) {
+  if ('live' in changed) setLamp(show.live === 'up' ? 'up' : 'down');
+  if ('tempo' in changed) $('tempo').textContent = formatTempo(show.tempo);
+  if ('setTimeLeft' in changed) $('timeLeft').textContent = show.setTimeLeft;
+  if ('playing' in changed) {
+    $('playing').dataset.playing = String(show.playing);
+    $('playing').textContent = show.playing ? '▶ Playing' : 'Stopped';
+    $('play').classList.toggle('on', show.playing);
+  }
+  if ('cueMode' in changed) {
+    $('cue1').classList.toggle('on', show.cueMode === 1);
+    $('cue2').classList.toggle('on', show.cueMode === 2);
+  }
+  if (('setlist' in changed) && !dragging) renderSetlist();
+  else if ('index' in changed) markCurrent();
+  if ('pool' in changed) renderPool();
+}
+
+function songRow(song, position) {
+  const row = document.createElement('li');
+  row.dataset.id = song.id;
+  const pos = document.createElement('span');
+  pos.className = 'pos';
+  pos.textContent = position === null ? '' : String(position + 1);
+  const name = document.createElement('span');
+  name.className = 'name';
+  name.textContent = song.name;
+  const len = document.createElement('span');
+  len.className = 'len';
+  len.textContent = song.length;
+  row.append(pos, name, len);
+  return row;
+}
+
+function renderSetlist() {
+  const list = $('setlist');
+  list.replaceChildren(...show.setlist.map((song, i) => {
+    const row = songRow(song, i);
+    const handle = document.createElement('span');
+    handle.className = 'handle';
+    handle.setAttribute('aria-label', 'Drag to reorder');
+    handle.textContent = '≡';
+    row.append(handle);
+    return row;
+  }));
+  $('emptySetlist').hidden = show.setlist.length > 0;
+  markCurrent();
+}
+
+function markCurrent() {
+  const rows = $('setlist').children;
+  for (let i = 0; i < rows.length; i++) {
+    const current = i === show.index;
+    rows[i].classList.toggle('current', current);
+    if (current && !dragging) rows[i].scrollIntoView({ block: 'nearest' });
+  }
+}
+
+function renderPool() {
+  const filter = $('search').value.trim().toLowerCase();
+  const songs = show.pool.filter((song) => song.name.toLowerCase().includes(filter));
+  $('pool').replaceChildren(...songs.map((song) => {
+    const row = songRow(song, null);
+    const add = document.createElement('button');
+    add.className = 'add';
+    add.setAttribute('aria-label', `Add ${song.name}`);
+    add.textContent = '+';
+    row.append(add);
+    return row;
+  }));
+}
+
+// ---- commands -------------------------------------------------------------------
+
+for (const command of ['prev', 'play', 'stop', 'next']) {
+  // Pressing, not releasing, is the moment on stage.
+  $(command).addEventListener('pointerdown', (event) => {
+    event.preventDefault();
+    send({ type: 'transport', command: command === 'prev' ? 'previous' : command });
+  });
+}
+
+for (const id of ['cue1', 'cue2']) {
+  $(id).addEventListener('click', () => send({ type: 'cueMode', mode: Number($(id).dataset.mode) }));
+}
+
+$('setlist').addEventListener('click', (event) => {
+  const row = event.target.closest('li');
+  if (!row || event.target.closest('.handle')) return;
+  send({ type: 'select', index: Array.prototype.indexOf.call(row.parentNode.children, row) });
+});
+
+$('pool').addEventListener('click', (event) => {
+  const add = event.target.closest('.add');
+  if (!add) return;
+  const ids = show.setlist.map((song) => song.id);
+  ids.push(add.closest('li').dataset.id);
+  send({ type: 'setlist', ids });
+});
+
+$('search').addEventListener('input', renderPool);
+$('openPool').addEventListener('click', () => {
+  document.body.classList.add('pool-open');
+  $('search').focus();
+});
+$('closePool').addEventListener('click', () => document.body.classList.remove('pool-open'));
+
+// ---- reordering by dragging the handle (touch and mouse alike) -------------------
+
+$('setlist').addEventListener('pointerdown', (event) => {
+  const handle = event.target.closest('.handle');
+  if (!handle || dragging) return;
+  event.preventDefault();
+  const row = handle.closest('li');
+  handle.setPointerCapture(event.pointerId);
+  dragging = { row, from: Array.prototype.indexOf.call(row.parentNode.children, row), pointerId: event.pointerId };
+  row.classList.add('dragging');
+});
+
+$('setlist').addEventListener('pointermove', (event) => {
+  if (!dragging || event.pointerId !== dragging.pointerId) return;
+  const list = $('setlist');
+  const others = [...list.children].filter((row) => row !== dragging.row);
+  // The row goes before the first other row whose middle lies below the pointer.
+  const before = others.find((row) => {
+    const box = row.getBoundingClientRect();
+    return event.clientY < box.top + box.height / 2;
+  });
+  if (before !== dragging.row.nextSibling) list.insertBefore(dragging.row, before || null);
+  const box = list.getBoundingClientRect();
+  if (event.clientY < box.top + 40) list.scrollTop -= 12;
+  else if (event.clientY > box.bottom - 40) list.scrollTop += 12;
+});
+
+function endDrag(event) {
+  if (!dragging || event.pointerId !== dragging.pointerId) return;
+  const { row, from } = dragging;
+  row.classList.remove('dragging');
+  dragging = null;
+  const rows = [...$('setlist').children];
+  if (rows.indexOf(row) !== from) send({ type: 'setlist', ids: rows.map((r) => r.dataset.id) });
+  renderSetlist(); // back to Live's order until Live answers
+}
+$('setlist').addEventListener('pointerup', endDrag);
+$('setlist').addEventListener('pointercancel', endDrag);
+
+connect();

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "abletonsocket.h"
+#include "daemonstatecache.h"
+#include "nophonerelay.h"
+#include "scriptedliveserver.h"
+#include "webremoteserver.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebSocket>
+
+// A browser as the web remote sees it: one WebSocket with a chosen Origin, keeping
+// every JSON message the daemon sends.
+class BrowserClient final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BrowserClient(const QString &origin) : socket(origin)
+    {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &t) {
+            messages.append(QJsonDocument::fromJson(t.toUtf8()).object());
+        });
+    }
+    // Opens ws://127.0.0.1:port/ws and waits for the handshake.
+    bool open(quint16 port)
+    {
+        QSignalSpy connected(&socket, &QWebSocket::connected);
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
+        return connected.wait(5000);
+    }
+    void send(const QJsonObject &message) { sendText(QJsonDocument(message).toJson()); }
+    void sendText(const QString &text) { socket.sendTextMessage(text); }
+    bool isOpen() const { return socket.state() == QAbstractSocket::ConnectedState; }
+
+    QWebSocket socket;
+    QList<QJsonObject> messages;
+};
+
+// The daemon's Live side and web remote, with a scripted Live server behind them.
+struct WebRemoteRig
+{
+    explicit WebRemoteRig(WebRemoteServer::Limits limits = {})
+        : live(
+              cache, phone,
+              AbletonSocket::Timing{std::chrono::milliseconds(50), std::chrono::milliseconds(100)}),
+          web(cache, live, limits)
+    {
+        web.start(0);
+    }
+
+    // Connects the daemon to the scripted server and answers the handshake.
+    bool validateLive()
+    {
+        live.connectToLive(server.port());
+        if (!QTest::qWaitFor([this] { return server.hasClient(); }))
+            return false;
+        server.writeIdentity();
+        return liveReceived(QByteArrayLiteral("MARQUELL_CLIENT"));
+    }
+    QString ownOrigin() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
+    // A browser of the daemon's own page, connected; none when it was refused.
+    std::unique_ptr<BrowserClient> browser()
+    {
+        auto client = std::make_unique<BrowserClient>(ownOrigin());
+        return client->open(web.port()) ? std::move(client) : nullptr;
+    }
+    // Waits until the server has received as many bytes, then compares them.
+    bool liveReceived(const QByteArray &bytes)
+    {
+        if (!QTest::qWaitFor([&] { return server.received().size() >= bytes.size(); }))
+            return false;
+        return server.takeReceived() == bytes;
+    }
+
+    NoPhoneRelay phone;
+    DaemonStateCache cache{phone};
+    AbletonSocket live;
+    ScriptedLiveServer server;
+    WebRemoteServer web;
+};
