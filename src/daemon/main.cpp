@@ -6,12 +6,16 @@
 #include "daemonstatecache.h"
 #include "livereconnector.h"
 #include "log.h"
+#include "midibackend.h"
+#include "midiemitter.h"
+#include "midithru.h"
 #include "nophonerelay.h"
 #include "quitonsignal.h"
 #include "serverportfile.h"
 #include "singleinstancelock.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 
 namespace {
 
@@ -33,6 +37,15 @@ int runDaemon(QCoreApplication &app)
             QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
         return 0;
     }
+
+    // MIDI first: the virtual source "Marquell", then thru into it. Without a MIDI
+    // system each logs its failure and the daemon serves Live and the phone anyway.
+    const std::unique_ptr<MidiBackend> midi = createMidiBackend(QStringLiteral("MarquellDaemon"));
+    MIDIEmitter emitter(*midi);
+    emitter.start();
+    QSettings settings;
+    MIDIThru thru(*midi, emitter, settings);
+    thru.start();
 
     NoPhoneRelay phone;
     DaemonStateCache cache(phone);
