@@ -36,25 +36,6 @@ struct Rig
         return emitter.isReady() && thru.isReady() &&
                listener.start({QStringLiteral("listen"), client + QStringLiteral(":Marquell")});
     }
-    // JACK applies a new connection at a cycle boundary, so a message sent at once
-    // may pass before it; send a one-byte probe until one arrives through the path.
-    bool primed(const QByteArray &probe, const std::function<void(const QByteArray &)> &send)
-    {
-        const QString line = QString::fromLatin1(probe.toHex());
-        return QTest::qWaitFor(
-            [&] {
-                send(probe);
-                return QTest::qWaitFor([&] { return listener.lines().contains(line); }, 50);
-            },
-            5000);
-    }
-    // What arrived, without the one-byte probes.
-    QStringList payload() const
-    {
-        QStringList lines = listener.lines();
-        lines.removeIf([](const QString &line) { return line.size() == 2; });
-        return lines;
-    }
     std::optional<qint32> offered(const QString &peerName) const
     {
         for (const ThruControl::Source &s : thru.availableSources())
@@ -96,14 +77,19 @@ void TestDaemonMidiJack::emittedNoteArrivesAndOwnPortIsNotOffered()
 {
     Rig rig;
     QVERIFY(rig.start());
-    QVERIFY(rig.thru.availableSources().size() < rig.backend.sources().size());
-    for (const ThruControl::Source &s : rig.thru.availableSources())
-        QVERIFY2(!s.name.startsWith(rig.client + u':'), qPrintable(s.name));
+    // Listed by the back-end, never offered: the ID it reports for our port is right.
+    const auto ours = [&](const auto &s) {
+        return s.name == rig.client + ":Marquell";
+    };
+    QVERIFY(std::any_of(rig.backend.sources().cbegin(), rig.backend.sources().cend(), ours));
+    QVERIFY(std::none_of(rig.thru.availableSources().cbegin(), rig.thru.availableSources().cend(),
+                         ours));
 
-    QVERIFY(rig.primed("\xfe", [&](const QByteArray &p) { rig.backend.sendOnVirtualSource(p); }));
+    QVERIFY(rig.listener.hears("\xfe",
+                               [&](const QByteArray &p) { rig.backend.sendOnVirtualSource(p); }));
     rig.emitter.send(0x90, 0x3c, 0x64);
     rig.emitter.send(0xb3, 0x07, 0x00);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.payload(), (QStringList{"90 3c 64", "b3 07 00"}), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.listener.payload(), (QStringList{"90 3c 64", "b3 07 00"}), 3000);
 }
 
 void TestDaemonMidiJack::thruPassesMessagesUnchanged_data()
@@ -125,10 +111,10 @@ void TestDaemonMidiJack::thruPassesMessagesUnchanged()
     QTRY_VERIFY_WITH_TIMEOUT(rig.offered(peerName), 3000);
     rig.thru.toggle(*rig.offered(peerName));
 
-    QVERIFY(rig.primed("\xfe", [&](const QByteArray &p) { source.sendHex(p); }));
+    QVERIFY(rig.listener.hears("\xfe", [&](const QByteArray &p) { source.sendHex(p); }));
     source.sendHex(bytes);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.payload(), QStringList{QString::fromLatin1(bytes.toHex(' '))},
-                              3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.listener.payload(),
+                              QStringList{QString::fromLatin1(bytes.toHex(' '))}, 3000);
 }
 
 // Two ticked sources at once: every message of each arrives, each source in its order.
@@ -145,24 +131,22 @@ void TestDaemonMidiJack::twoSourcesInterleaveWithoutLoss()
     rig.thru.toggle(*rig.offered(rig.client + u'A'));
     rig.thru.toggle(*rig.offered(rig.client + u'B'));
 
-    QVERIFY(rig.primed("\xfe", [&](const QByteArray &p) { a.sendHex(p); }));
-    QVERIFY(rig.primed("\xfc", [&](const QByteArray &p) { b.sendHex(p); }));
+    QVERIFY(rig.listener.hears("\xfe", [&](const QByteArray &p) { a.sendHex(p); }));
+    QVERIFY(rig.listener.hears("\xfc", [&](const QByteArray &p) { b.sendHex(p); }));
 
-    constexpr int perSource = 300;
-    QStringList expectedA;
-    QStringList expectedB;
-    for (int i = 0; i < perSource; ++i) {
-        QByteArray msgA = QByteArray::fromHex("90") + char(i % 128) + char(1 + i / 128);
-        QByteArray msgB = QByteArray::fromHex("91") + char(i % 128) + char(1 + i / 128);
-        a.sendHex(msgA);
-        b.sendHex(msgB);
-        expectedA.append(QString::fromLatin1(msgA.toHex(' ')));
-        expectedB.append(QString::fromLatin1(msgB.toHex(' ')));
+    // Channel 0 from A, channel 1 from B; the data bytes count up.
+    QStringList expected[2];
+    for (int i = 0; i < 300; ++i) {
+        for (int ch = 0; ch < 2; ++ch) {
+            const char raw[3] = {char(0x90 + ch), char(i % 128), char(1 + i / 128)};
+            const QByteArray msg(raw, 3);
+            (ch ? b : a).sendHex(msg);
+            expected[ch].append(QString::fromLatin1(msg.toHex(' ')));
+        }
     }
-    QTRY_COMPARE_WITH_TIMEOUT(rig.payload().size(), 2 * perSource, 5000);
-    const QStringList lines = rig.payload();
-    QCOMPARE(lines.filter(QRegularExpression("^90")), expectedA);
-    QCOMPARE(lines.filter(QRegularExpression("^91")), expectedB);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.listener.payload().size(), 600, 5000);
+    QCOMPARE(rig.listener.payload().filter(QRegularExpression("^90")), expected[0]);
+    QCOMPARE(rig.listener.payload().filter(QRegularExpression("^91")), expected[1]);
 }
 
 QTEST_GUILESS_MAIN(TestDaemonMidiJack)

@@ -5,105 +5,74 @@
 
 #include <QTest>
 
+using Result = MidiBackend::SendResult;
+
 class TestMIDIEmitter final : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void failedStartLeavesItNotReady_data();
-    void failedStartLeavesItNotReady();
-    void bytesGoOutUnchanged_data();
-    void bytesGoOutUnchanged();
-    void refusedSendsAreLoggedOnce_data();
-    void refusedSendsAreLoggedOnce();
+    void startAndSend_data();
+    void startAndSend();
 };
 
-void TestMIDIEmitter::failedStartLeavesItNotReady_data()
+void TestMIDIEmitter::startAndSend_data()
 {
     QTest::addColumn<int>("clientStatus");
     QTest::addColumn<int>("openStatus");
-    QTest::addColumn<QString>("line");
+    QTest::addColumn<Result>("result");
+    QTest::addColumn<bool>("forwarding"); // thru's path instead of the phone's
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines"); // after the start line(s)
+
+    const QString created = "MIDIEmitter: virtual source 'Marquell' created";
+    const QByteArray note = QByteArray::fromHex("953c7f");
+    QTest::newRow("note on") << 0 << 0 << Result::Sent << false << note << QStringList{created};
+    // The emitter does not judge validity; the phone's bytes pass as they are.
+    QTest::newRow("not valid MIDI")
+        << 0 << 0 << Result::Sent << false << QByteArray::fromHex("ff8080") << QStringList{created};
+    QTest::newRow("forwarded") << 0 << 0 << Result::Sent << true << note << QStringList{created};
+    QTest::newRow("rejected") << 0 << 0 << Result::Rejected << false << note
+                              << QStringList{
+                                     created,
+                                     "MIDIEmitter: MIDIPacketListAdd rejected [149, 60, 127]"};
+    QTest::newRow("failed") << 0 << 0 << Result::Failed << false << note
+                            << QStringList{created, "MIDIEmitter: MIDIReceived failed (-7)"};
+    QTest::newRow("failed forwarding")
+        << 0 << 0 << Result::Failed << true << note
+        << QStringList{created, "MIDIEmitter: MIDIReceived failed forwarding (-7)"};
     QTest::newRow("no MIDI system")
-        << -108 << 0 << "MIDIEmitter: MIDIClientCreateWithBlock failed (-108)";
-    QTest::newRow("virtual source refused")
-        << 0 << -103 << "MIDIEmitter: MIDISourceCreate failed (-103)";
+        << -108 << 0 << Result::Sent << false << note
+        << QStringList{"MIDIEmitter: MIDIClientCreateWithBlock failed (-108)",
+                       "MIDIEmitter: dropping message, source not ready"};
+    QTest::newRow("source refused, forwarding is dropped silently")
+        << 0 << -103 << Result::Sent << true << note
+        << QStringList{"MIDIEmitter: MIDISourceCreate failed (-103)"};
 }
 
-void TestMIDIEmitter::failedStartLeavesItNotReady()
+void TestMIDIEmitter::startAndSend()
 {
     QFETCH(int, clientStatus);
     QFETCH(int, openStatus);
-    QFETCH(QString, line);
+    QFETCH(Result, result);
+    QFETCH(bool, forwarding);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
     mlog::Capture log;
     FakeMidiBackend backend;
     backend.setClientStatus(clientStatus);
     backend.setOpenStatus(openStatus);
-    MIDIEmitter emitter(backend);
-    emitter.start();
-
-    QVERIFY(!emitter.isReady());
-    QCOMPARE(log.systemLines(), QStringList{line});
-    emitter.send(0x90, 60, 100);
-    emitter.forward(QByteArray::fromHex("903c64")); // thru's drop is silent
-    QVERIFY(backend.sent().isEmpty());
-    QCOMPARE(log.systemLines(),
-             (QStringList{line, "MIDIEmitter: dropping message, source not ready"}));
-}
-
-void TestMIDIEmitter::bytesGoOutUnchanged_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("note on") << QByteArray::fromHex("953c7f");
-    QTest::newRow("velocity 0") << QByteArray::fromHex("903c00");
-    // The emitter does not judge validity; the phone's bytes pass as they are.
-    QTest::newRow("not valid MIDI") << QByteArray::fromHex("ff8080");
-}
-
-void TestMIDIEmitter::bytesGoOutUnchanged()
-{
-    QFETCH(QByteArray, bytes);
-    mlog::Capture log;
-    FakeMidiBackend backend;
-    MIDIEmitter emitter(backend);
-    emitter.start();
-    emitter.start(); // a second start neither reopens nor logs
-    QVERIFY(emitter.isReady());
-    QCOMPARE(log.systemLines(), QStringList{"MIDIEmitter: virtual source 'Marquell' created"});
-
-    emitter.send(quint8(bytes[0]), quint8(bytes[1]), quint8(bytes[2]));
-    QCOMPARE(backend.sent(), QList<QByteArray>{bytes});
-    QCOMPARE(log.systemLines().size(), 1);
-}
-
-void TestMIDIEmitter::refusedSendsAreLoggedOnce_data()
-{
-    QTest::addColumn<MidiBackend::SendResult>("result");
-    QTest::addColumn<bool>("forwarding");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("rejected") << MidiBackend::SendResult::Rejected << false
-                              << "MIDIEmitter: MIDIPacketListAdd rejected [144, 60, 100]";
-    QTest::newRow("failed") << MidiBackend::SendResult::Failed << false
-                            << "MIDIEmitter: MIDIReceived failed (-7)";
-    QTest::newRow("failed forwarding") << MidiBackend::SendResult::Failed << true
-                                       << "MIDIEmitter: MIDIReceived failed forwarding (-7)";
-}
-
-void TestMIDIEmitter::refusedSendsAreLoggedOnce()
-{
-    QFETCH(MidiBackend::SendResult, result);
-    QFETCH(bool, forwarding);
-    QFETCH(QString, line);
-    FakeMidiBackend backend;
-    MIDIEmitter emitter(backend);
-    emitter.start();
-    mlog::Capture log;
     backend.setSendResult(result, -7);
+    MIDIEmitter emitter(backend);
+    emitter.start();
+
     if (forwarding)
-        emitter.forward(QByteArray::fromHex("903c64"));
+        emitter.forward(bytes);
     else
-        emitter.send(0x90, 60, 100);
-    QCOMPARE(log.systemLines(), QStringList{line});
-    QVERIFY(backend.sent().isEmpty());
+        emitter.send(quint8(bytes[0]), quint8(bytes[1]), quint8(bytes[2]));
+    const bool delivered = emitter.isReady() && result == Result::Sent;
+    QCOMPARE(backend.sent(), delivered ? QList<QByteArray>{bytes} : QList<QByteArray>{});
+    QCOMPARE(log.systemLines(), lines);
 }
 
 QTEST_GUILESS_MAIN(TestMIDIEmitter)

@@ -48,6 +48,25 @@ bool MidiPeerProcess::finish()
     return m_process.waitForFinished(5000);
 }
 
+bool MidiPeerProcess::hears(const QByteArray &probe,
+                            const std::function<void(const QByteArray &)> &send)
+{
+    const QString line = QString::fromLatin1(probe.toHex());
+    return QTest::qWaitFor(
+        [&] {
+            send(probe);
+            return QTest::qWaitFor([&] { return m_lines.contains(line); }, 50);
+        },
+        5000);
+}
+
+QStringList MidiPeerProcess::payload() const
+{
+    QStringList lines = m_lines;
+    lines.removeIf([](const QString &line) { return line.size() == 2; });
+    return lines;
+}
+
 void MidiPeerProcess::readLines()
 {
     m_pending += m_process.readAllStandardOutput();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The midipeer helper as a child process: another JACK MIDI client beside the one
 // under test. Lines it prints are collected as they arrive.
 class MidiPeerProcess final : public QObject
@@ -26,6 +28,10 @@ public:
     bool finish();
 
     QStringList lines() const { return m_lines; } // after "ready"
+    // Listen mode. JACK applies a new connection at a cycle boundary, so a message sent
+    // right after connecting may be missed: send the one-byte probe until it is heard.
+    bool hears(const QByteArray &probe, const std::function<void(const QByteArray &)> &send);
+    QStringList payload() const; // lines() without the probes
     QProcess &process() { return m_process; }
 
 private:
