@@ -227,8 +227,8 @@ int main(int argc, char *argv[])
         const QByteArray name = "marquell-bench-" + QByteArray::number(app.applicationPid());
         qputenv("JACK_DEFAULT_SERVER", name);
         qputenv("JACK_NO_AUDIO_RESERVATION", "1");
-        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         jackd.setStandardOutputFile(QProcess::nullDevice());
+        jackd.setStandardErrorFile(QProcess::nullDevice());
         jackd.start(QStringLiteral("jackd"), {"-n", QString::fromLatin1(name), "--no-realtime",
                                               "-d", "dummy", "-r", "48000", "-p", "128"});
         if (!waitFor([] {
