@@ -53,7 +53,6 @@ void TestRtMidiBackend::noServerIsReportedNotFatal()
     QCOMPARE(backend.apiName(), QStringLiteral("none"));
     QVERIFY(backend.sources().isEmpty());
     QVERIFY(backend.openVirtualSource(QStringLiteral("Marquell")) != 0);
-    QVERIFY(!backend.virtualSourceID());
     QCOMPARE(backend.sendOnVirtualSource(QByteArray("\x90\x3c\x64", 3)),
              MidiBackend::SendResult::Failed);
     QVERIFY(backend.connectSource(1234) != 0);
@@ -87,7 +86,6 @@ void TestRtMidiBackend::factoryPicksAnOpenableApi()
 void TestRtMidiBackend::sourceListedDeliveredAndUnplugged()
 {
     RtMidiBackend backend(RtMidi::UNIX_JACK, QStringLiteral("BackendTest"));
-    QCOMPARE(backend.apiName(), QStringLiteral("JACK"));
     QMutex mutex;
     QList<QByteArray> received;
     QList<qint32> senders;
@@ -139,8 +137,6 @@ void TestRtMidiBackend::sourceListedDeliveredAndUnplugged()
     QVERIFY(!findSource(backend, name));
     // The stale input is closed, so the device is connected anew when it returns.
     QVERIFY(backend.connectedSources().isEmpty());
-    QTest::qWait(1500); // nothing changes: the poll stays quiet
-    QCOMPARE(changed.count(), 1);
 
     peer = std::make_unique<MidiPeerProcess>();
     QVERIFY(peer->start({QStringLiteral("send"), QStringLiteral("Pedal")}));
