@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // MarquellDaemon: keeps its own Live link, caches the show state and relays it to
-// the phone. Headless for now; the status menu will swap the QCoreApplication for
-// a QApplication without touching the wiring below.
+// the phone and to browsers; publishes the virtual MIDI source "Marquell".
 #include "abletonsocket.h"
 #include "addresscard.h"
 #include "commandline.h"
@@ -10,7 +9,9 @@
 #include "iossocket.h"
 #include "livereconnector.h"
 #include "log.h"
-#include "loggingmidisink.h"
+#include "midibackend.h"
+#include "midiemitter.h"
+#include "midithru.h"
 #include "nophonerelay.h"
 #include "quitonsignal.h"
 #include "serverportfile.h"
@@ -45,15 +46,22 @@ int runDaemon(QCoreApplication &app)
         return 0;
     }
 
+    // MIDI first: the virtual source "Marquell", then thru into it. Without a MIDI
+    // system each logs its failure and the daemon serves Live and the phone anyway.
+    const std::unique_ptr<MidiBackend> midi = createMidiBackend(QStringLiteral("MarquellDaemon"));
+    MIDIEmitter emitter(*midi);
+    emitter.start();
+    QSettings settings;
+    MIDIThru thru(*midi, emitter, settings);
+    thru.start();
+
     // The cache and the Live link need a phone side before the iOS socket exists;
     // the iOS socket takes over from the placeholder as it is made.
     NoPhoneRelay placeholder;
     DaemonStateCache cache(placeholder);
     AbletonSocket live(cache, placeholder);
-    QSettings settings;
-    LoggingMidiSink midi; // the MIDI emitter replaces this
     DnsSdAdvertiser advertiser;
-    iOSSocket phone(live, cache, midi, advertiser, settings);
+    iOSSocket phone(live, cache, emitter, advertiser, settings);
     LiveReconnector reconnector(live, serverportfile::serverConfigPath());
     reconnector.start();
     phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
