@@ -2,6 +2,7 @@
 #include "portmenuitemview.h"
 
 #include "listenport.h"
+#include "menufont.h"
 #include "statuscolors.h"
 
 #include <QLabel>
@@ -21,9 +22,7 @@ QRect fromBottom(int x, int y, int width, int height)
 
 void setPointSize(QWidget *widget, int points)
 {
-    QFont font = widget->font();
-    font.setPointSize(points);
-    widget->setFont(font);
+    widget->setFont(menuFont(points));
 }
 
 // Blanks but not line ends: a pasted "9000\n" is not a port.

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "statusrowaction.h"
 
+#include "menufont.h"
+
 #include <QLabel>
 
 StatusRowAction::StatusRowAction(const QString &text, const QColor &color, QObject *parent)
     : QWidgetAction(parent), m_label(new QLabel)
 {
-    QFont font = m_label->font();
-    font.setPointSize(12);
-    m_label->setFont(font);
+    m_label->setFont(menuFont(12));
     m_label->setTextFormat(Qt::RichText);
     m_label->setContentsMargins(14, 3, 14, 3); // lines up with the port row
     setDefaultWidget(m_label);                 // the action owns it
