@@ -16,23 +16,7 @@
 #include <algorithm>
 #include <functional>
 
-using State = std::function<void(DaemonAppDelegate &)>;
-Q_DECLARE_METATYPE(State)
-
 namespace {
-
-State live(ConnectionState s)
-{
-    return [s](DaemonAppDelegate &d) {
-        d.updateConnectionStatus(s);
-    };
-}
-State phone(PublisherState s)
-{
-    return [s](DaemonAppDelegate &d) {
-        d.updatePublisherStatus(s);
-    };
-}
 
 // The menu as a user reads it, one entry per row.
 QStringList rows(QMenu &menu)
@@ -82,97 +66,105 @@ private slots:
         shell.delegate.portView().apply();
         QCOMPARE(shell.applied, QList<quint16>{9000});
 
+        QVERIFY(QFile::exists(QStringLiteral(":/images/note.svg"))); // the tray's icon is linked in
         mlog::Capture log; // offscreen there is no tray: said once, nothing else stops
         QVERIFY(!shell.delegate.showInTray());
         QCOMPARE(log.messages(), QStringList{"iOS Bridge: no system tray on this desktop; "
                                              "running without the status menu"});
     }
 
-    void statusRows_data()
+    void connectionRow_data()
     {
-        QTest::addColumn<QVariant>("storedPort");
-        QTest::addColumn<QList<State>>("events");
-        QTest::addColumn<QString>("connection");
-        QTest::addColumn<QColor>("connectionColor");
+        QTest::addColumn<QList<ConnectionState>>("events");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("color");
+        using C = ConnectionState;
+        using namespace statuscolors;
+        QTest::newRow("connected") << QList{C::connected()} << "Connected to Live" << green;
+        QTest::newRow("waiting") << QList{C::waiting()} << "Waiting for Live" << orange;
+        QTest::newRow("failed") << QList{C::failed("Connection refused")}
+                                << "Connection failed: Connection refused" << red;
+        // "Waiting For Live" at start is not the waiting text.
+        QTest::newRow("disconnected at start")
+            << QList{C::disconnected()} << "Disconnected" << grey;
+        QTest::newRow("disconnected while waiting")
+            << QList{C::waiting(), C::disconnected()} << "Waiting for Live" << orange;
+        QTest::newRow("disconnected after connected")
+            << QList{C::connected(), C::disconnected()} << "Disconnected" << grey;
+    }
+    void connectionRow()
+    {
+        QFETCH(QList<ConnectionState>, events);
+        Shell shell;
+        for (const ConnectionState &event : events)
+            shell.delegate.updateConnectionStatus(event);
+        QTEST(shell.delegate.connectionRow().statusText(), "text");
+        QTEST(shell.delegate.connectionRow().statusColor(), "color");
+        QCOMPARE(shell.delegate.discoveryRow().statusText(), QStringLiteral("Discovery Inactive"));
+    }
+
+    void publisherRows_data()
+    {
+        QTest::addColumn<QVariant>("storedPort"); // invalid: nothing stored
+        QTest::addColumn<QList<PublisherState>>("events");
         QTest::addColumn<QString>("discovery");
         QTest::addColumn<QColor>("discoveryColor");
         QTest::addColumn<QString>("portLine");
         QTest::addColumn<QColor>("portColor"); // invalid: the secondary label colour
-
-        using C = ConnectionState;
         using P = PublisherState;
-        const QVariant none;
-        const QString waiting = QStringLiteral("Waiting For Live");
-        const QString inactive = QStringLiteral("Discovery Inactive");
-        const QColor secondary;
         using namespace statuscolors;
-        QTest::newRow("connected")
-            << none << QList<State>{live(C::connected())} << "Connected to Live" << green
-            << inactive << orange << "" << secondary;
-        QTest::newRow("waiting") << none << QList<State>{live(C::waiting())} << "Waiting for Live"
-                                 << orange << inactive << orange << "" << secondary;
-        QTest::newRow("failed") << none << QList<State>{live(C::failed("Connection refused"))}
-                                << "Connection failed: Connection refused" << red << inactive
-                                << orange << "" << secondary;
-        // "Waiting For Live" at start is not the waiting text.
-        QTest::newRow("disconnected at start")
-            << none << QList<State>{live(C::disconnected())} << "Disconnected" << grey << inactive
-            << orange << "" << secondary;
-        QTest::newRow("disconnected while waiting")
-            << none << QList<State>{live(C::waiting()), live(C::disconnected())}
-            << "Waiting for Live" << orange << inactive << orange << "" << secondary;
-        QTest::newRow("disconnected after connected")
-            << none << QList<State>{live(C::connected()), live(C::disconnected())} << "Disconnected"
-            << grey << inactive << orange << "" << secondary;
+        const QString active = QStringLiteral("Discovery Active");
         QTest::newRow("published on the default")
-            << none << QList<State>{phone(P::published(51515))} << waiting << orange
-            << "Discovery Active" << green << "Listening on 51515" << secondary;
+            << QVariant() << QList{P::published(51515)} << active << green << "Listening on 51515"
+            << QColor();
         QTest::newRow("published on the stored port")
-            << QVariant(9000) << QList<State>{phone(P::published(9000))} << waiting << orange
-            << "Discovery Active" << green << "Listening on 9000" << secondary;
+            << QVariant(9000) << QList{P::published(9000)} << active << green << "Listening on 9000"
+            << QColor();
         QTest::newRow("fell back to another port")
-            << QVariant(0) << QList<State>{phone(P::published(49152))} << waiting << orange
-            << "Discovery Active" << green << "Port 51515 in use \u2014 listening on 49152"
-            << systemOrange;
+            << QVariant(0) << QList{P::published(49152)} << active << green
+            << "Port 51515 in use \u2014 listening on 49152" << systemOrange;
         QTest::newRow("listening without discovery")
-            << none << QList<State>{phone(P::published(51515, "Not advertised"))} << waiting
-            << orange << "Not advertised" << orange << "Listening on 51515" << secondary;
+            << QVariant() << QList{P::published(51515, "Not advertised")} << "Not advertised"
+            << orange << "Listening on 51515" << QColor();
         QTest::newRow("port unavailable")
-            << none << QList<State>{phone(P::portUnavailable(51515, "Address in use"))} << waiting
-            << orange << "Port 51515 unavailable" << red
-            << "Port 51515 in use \u2014 Address in use" << systemRed;
+            << QVariant() << QList{P::portUnavailable(51515, "Address in use")}
+            << "Port 51515 unavailable" << red << "Port 51515 in use \u2014 Address in use"
+            << systemRed;
         QTest::newRow("unpublished keeps the port line")
-            << none << QList<State>{phone(P::published(51515)), phone(P::unpublished())} << waiting
-            << orange << inactive << orange << "Listening on 51515" << secondary;
+            << QVariant() << QList{P::published(51515), P::unpublished()} << "Discovery Inactive"
+            << orange << "Listening on 51515" << QColor();
     }
-    void statusRows()
+    void publisherRows()
     {
         QFETCH(QVariant, storedPort);
-        QFETCH(QList<State>, events);
+        QFETCH(QList<PublisherState>, events);
+        QFETCH(QColor, portColor);
         Shell shell;
         if (storedPort.isValid())
             shell.settings.setValue(listenport::settingKey, storedPort);
-        for (const State &event : events)
-            event(shell.delegate);
+        for (const PublisherState &event : events)
+            shell.delegate.updatePublisherStatus(event);
         DaemonAppDelegate &d = shell.delegate;
-        QTEST(d.connectionRow().statusText(), "connection");
-        QTEST(d.connectionRow().statusColor(), "connectionColor");
         QTEST(d.discoveryRow().statusText(), "discovery");
         QTEST(d.discoveryRow().statusColor(), "discoveryColor");
         QTEST(d.portView().statusLabel()->text(), "portLine");
-        QFETCH(QColor, portColor);
         QCOMPARE(d.portView().statusColor(),
                  portColor.isValid() ? portColor
                                      : statuscolors::secondaryLabel(d.portView().palette()));
-        QCOMPARE(d.menu().actions().last(), &d.connectionRow());
+        QCOMPARE(d.connectionRow().statusText(), QStringLiteral("Waiting For Live"));
     }
 
     // Every order of a mix of both kinds of event.
     void connectionRowStaysLast()
     {
-        const QList<State> events{
-            live(ConnectionState::connected()), phone(PublisherState::published(51515)),
-            live(ConnectionState::disconnected()), phone(PublisherState::unpublished())};
+        using D = DaemonAppDelegate;
+        const QList<std::function<void(D &)>> events{
+            [](D &d) { d.updateConnectionStatus(ConnectionState::connected()); },
+            [](D &d) { d.updatePublisherStatus(PublisherState::published(51515)); },
+            [](D &d) { d.updateConnectionStatus(ConnectionState::disconnected()); },
+            [](D &d) {
+                d.updatePublisherStatus(PublisherState::unpublished());
+            }};
         QList<int> order{0, 1, 2, 3};
         do {
             Shell shell;
