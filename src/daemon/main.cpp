@@ -1,25 +1,30 @@
 // SPDX-License-Identifier: MIT
-// MarquellDaemon: keeps its own Live link, caches the show state and relays it to
-// the phone and to browsers; publishes the virtual MIDI source "Marquell".
+// MarquellDaemon, the "iOS Bridge": keeps its own Live link, caches the show state
+// and relays it to the phone and to browsers, and publishes the virtual MIDI source
+// "Marquell"; its face is one status menu in the system tray. Without a tray or a
+// display it keeps serving, headless.
 #include "abletonsocket.h"
 #include "addresscard.h"
 #include "commandline.h"
+#include "daemonappdelegate.h"
 #include "daemonstatecache.h"
 #include "dnssdadvertiser.h"
 #include "iossocket.h"
 #include "livereconnector.h"
 #include "log.h"
+#include "loginitem.h"
 #include "midibackend.h"
 #include "midiemitter.h"
 #include "midithru.h"
 #include "nophonerelay.h"
+#include "qtdaemonprompts.h"
 #include "quitonsignal.h"
 #include "serverportfile.h"
 #include "singleinstancelock.h"
 #include "webremoteserver.h"
 #include "websettings.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QSettings>
 #include <QSysInfo>
 
@@ -34,8 +39,18 @@ void describeApplication()
     QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELL_VERSION));
 }
 
+// A server with no display must still run: without one, Qt's default platform
+// would abort before the daemon could say why.
+void runHeadlessWithoutDisplay()
+{
+    if (QSysInfo::kernelType() == QStringLiteral("linux") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 // Everything the daemon runs, in launch order; lives as long as the event loop.
-int runDaemon(QCoreApplication &app)
+int runDaemon(QApplication &app)
 {
     // Ready for SIGINT/SIGTERM before the lock tells others this copy runs.
     QuitOnSignal quitOnSignal;
@@ -45,6 +60,9 @@ int runDaemon(QCoreApplication &app)
             QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
         return 0;
     }
+
+    const std::unique_ptr<LoginItem> loginItem = createLoginItem();
+    loginItem->migrateLegacyAgent();
 
     // MIDI first: the virtual source "Marquell", then thru into it. Without a MIDI
     // system each logs its failure and the daemon serves Live and the phone anyway.
@@ -62,6 +80,16 @@ int runDaemon(QCoreApplication &app)
     AbletonSocket live(cache, placeholder);
     DnsSdAdvertiser advertiser;
     iOSSocket phone(live, cache, emitter, advertiser, settings);
+
+    QtDaemonPrompts prompts;
+    DaemonAppDelegate shell(settings, thru, *loginItem, prompts,
+                            [&phone](quint16 port) { phone.setListenPort(port); });
+    shell.showInTray();
+    QObject::connect(&live, &AbletonSocket::connectionStateChanged, &shell,
+                     &DaemonAppDelegate::updateConnectionStatus);
+    QObject::connect(&phone, &iOSSocket::publisherStateChanged, &shell,
+                     &DaemonAppDelegate::updatePublisherStatus);
+
     LiveReconnector reconnector(live, serverportfile::serverConfigPath());
     reconnector.start();
     phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
@@ -81,7 +109,10 @@ int runDaemon(QCoreApplication &app)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    runHeadlessWithoutDisplay();
+    QApplication app(argc, argv);
+    // Closing an alert must not end the daemon: only "Quit iOS Bridge" or a signal do.
+    QApplication::setQuitOnLastWindowClosed(false);
     describeApplication();
     const QCommandLineOption printQr(
         QStringLiteral("print-qr"),

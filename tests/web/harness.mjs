@@ -11,7 +11,7 @@ import { createInterface } from 'node:readline';
 import { chromium } from 'playwright-core';
 
 export const sourceDir = process.env.MARQUELL_SOURCE_DIR || new URL('../..', import.meta.url).pathname;
-export const daemonBinary = process.env.MARQUELL_DAEMON_BINARY || join(sourceDir, 'build/src/daemon/MarquellDaemon');
+export const daemonBinary = process.env.MARQUELL_DAEMON_BINARY || join(sourceDir, 'build/bin/MarquellDaemon');
 export const demoSet = join(sourceDir, 'tools/livesim/sets/demo.json');
 
 export function tempHome() {
