@@ -34,8 +34,8 @@ private slots:
         row("array at top", "[6100]", -1, 6000);
         row("not json", "port=6100", -1, 6000);
         row("huge number", "{\"port\": 1e300}", -1, 6000);
-        row("oversized", "{\"port\": 6100, \"pad\": \"" + QByteArray(100000, 'x') + "\"}", -1,
-            6000);
+        // Valid JSON within the first 64 KiB: only the size limit refuses it.
+        row("oversized", "{\"port\": 6100}" + QByteArray(70000, ' '), -1, 6000);
     }
     void readers()
     {

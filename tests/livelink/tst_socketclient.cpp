@@ -41,13 +41,13 @@ private slots:
         QFETCH(QByteArray, greeting);
         QFETCH(int, pieceSize);
         QFETCH(bool, accepted);
-        LiveClientHarness h(200ms);
+        LiveClientHarness h(800ms);
         h.server.setGreeting(greeting, pieceSize);
         h.client.connectToServer(QStringLiteral("127.0.0.1"), h.server.port());
         if (accepted) {
             QTRY_COMPARE(h.status.events, (QStringList{kWaiting, kConnected}));
             QTRY_COMPARE(h.server.received(), QByteArray(livelink::kClientIdentity));
-            QTest::qWait(400); // past the time-out: the only way to see it did nothing
+            QTest::qWait(1000); // past the time-out: the only way to see it did nothing
             QCOMPARE(h.status.events, (QStringList{kWaiting, kConnected}));
             QCOMPARE(h.server.openConnections(), 1);
             QCOMPARE(h.server.received().size(), 15);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "log.h"
 #include "windowfixture.h"
 
 #include <QAbstractButton>
@@ -55,7 +56,7 @@ private slots:
         QTest::newRow("first position sent")
             << QStringList() << QStringList{"A", "B", "C"} << -1 << L{selectIndex(0)} << "00:09:00";
         QTest::newRow("selection past the new end: last row, nothing sent")
-            << QStringList{"A", "B", "C"} << QStringList{"A", "B"} << 1 << L() << "00:03:00";
+            << QStringList{"A", "B", "C"} << QStringList{"A", "B"} << 1 << L() << "00:06:00";
     }
     void refresh()
     {
@@ -194,9 +195,12 @@ private slots:
         f.show();
         f.poolPane->selectSetlistRow(0);
         f.setList->scrollTo(f.setList->model()->index(280, 0));
+        mlog::Capture log; // the recording sender, like the socket, drops such an index itself
         f.clickRow(f.setList, 280);
         QCOMPARE(f.songs.selectedSetlistIndex(), 280);
         QVERIFY(f.sender.messages.isEmpty());
+        QVERIFY(log.contains("Setlist position 280 cannot be sent to Live (0 to 255); the "
+                             "selection stays local."));
         QVERIFY(!f.setlistPane->isUserSelectionChange());
         f.setlistPane->removeFromSetlistButtonPressed();
         QCOMPARE(f.sender.types(), QList<int>({4}));
