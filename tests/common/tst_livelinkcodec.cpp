@@ -5,6 +5,7 @@
 #include <QtTest>
 
 using namespace livelink;
+using livebytes::song;
 
 namespace {
 
@@ -13,11 +14,64 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-template <typename T> T as(const ServerMessage &message)
+QString names(const QList<Song> &songs)
 {
-    if (!std::holds_alternative<T>(message))
-        qFatal("decoded to the wrong alternative (index %d)", int(message.index()));
-    return std::get<T>(message);
+    QStringList out;
+    for (const Song &s : songs)
+        out << QStringLiteral("%1:%2:%3").arg(s.id, 0, 16).arg(s.name, s.length);
+    return out.join(QLatin1Char(','));
+}
+
+template <class... Ts> struct Overloaded : Ts...
+{
+    using Ts::operator()...;
+};
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
+
+// One line per decoded message, so a table row states the whole result.
+QString describe(const ServerMessage &message)
+{
+    return std::visit(
+        Overloaded{
+            [](const MidiMap &m) -> QString {
+                QStringList out;
+                for (const MidiMapRecord &r : m.records)
+                    out << QStringLiteral("%1/%2/%3/%4")
+                               .arg(r.name)
+                               .arg(r.msgType)
+                               .arg(r.channel)
+                               .arg(r.identifier);
+                return QStringLiteral("map ") + out.join(QLatin1Char(','));
+            },
+            [](const PlayingState &p) -> QString {
+                return QStringLiteral("playing %1").arg(p.value);
+            },
+            [](const Notice &) -> QString { return QStringLiteral("notice"); },
+            [](const SongPoolUpdate &u) -> QString {
+                return QStringLiteral("pool %1 | %2 %3 | %4")
+                    .arg(names(u.pool))
+                    .arg(int(u.setlistSection))
+                    .arg(u.setlistBytesFollow)
+                    .arg(names(u.setlist));
+            },
+            [](const SelectedIndex &s) -> QString {
+                return QStringLiteral("index %1").arg(s.index);
+            },
+            [](const PingReply &p) -> QString {
+                return QStringLiteral("ping %1").arg(p.clock, 0, 16);
+            },
+            [](const CueMode &c) -> QString { return QStringLiteral("cue %1").arg(c.mode); },
+            [](const Tempo &t) -> QString {
+                return QStringLiteral("tempo %1").arg(double(t.bpm()));
+            },
+            [](const UnknownMessage &u) -> QString {
+                return QStringLiteral("unknown %1").arg(u.type);
+            },
+            [](const Malformed &m) -> QString {
+                return QStringLiteral("malformed %1 fault %2").arg(m.type).arg(int(m.fault));
+            },
+        },
+        message);
 }
 
 } // namespace
@@ -27,21 +81,17 @@ class TestLiveLinkCodec : public QObject
     Q_OBJECT
 
 private slots:
-    // ---- handshake
     void identity_data()
     {
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<bool>("valid");
         QTest::newRow("exact") << QByteArray("MARQUELL_SERVER") << true;
-        QTest::newRow("line feed") << QByteArray("MARQUELL_SERVER\n") << true;
         QTest::newRow("crlf and spaces") << QByteArray("  MARQUELL_SERVER\r\n") << true;
         QTest::newRow("tab before") << QByteArray("\tMARQUELL_SERVER") << true;
         QTest::newRow("other trailing char") << QByteArray("MARQUELL_SERVERx") << false;
         QTest::newRow("client token") << QByteArray("MARQUELL_CLIENT") << false;
         QTest::newRow("lower case") << QByteArray("marquell_server") << false;
         QTest::newRow("invalid utf8") << QByteArray("MARQUELL_SERVER\xff") << false;
-        QTest::newRow("truncated utf8") << QByteArray("MARQUELL_SERVER\xc3") << false;
-        QTest::newRow("inner nul") << QByteArray("MARQUELL\0SERVER", 15) << false;
         QTest::newRow("empty") << QByteArray() << false;
     }
     void identity()
@@ -50,27 +100,15 @@ private slots:
         QFETCH(bool, valid);
         QCOMPARE(isServerIdentity(payload), valid);
     }
-    void replyIsFifteenUnframedBytes()
-    {
-        QCOMPARE(clientIdentityReply(), QByteArray("MARQUELL_CLIENT"));
-        QCOMPARE(clientIdentityReply().size(), 15);
-    }
-    void strictUtf8()
-    {
-        QCOMPARE(decodeUtf8("h\xc3\xa9llo").value(), QString::fromUtf8("h\xc3\xa9llo"));
-        QVERIFY(!decodeUtf8("\xc0\xaf"));     // overlong slash
-        QVERIFY(!decodeUtf8("\xed\xa0\x80")); // encoded surrogate
-        QCOMPARE(decodeUtf8("").value(), QString());
-    }
 
-    // ---- client messages
     void clientMessages_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("set mapping: channel before msgType") << encodeSetMapping(9, 1, 0x0140, 3)
-                                                             << hex("00090101"
-                                                                    "4003");
+        QTest::newRow("identity reply, unframed")
+            << clientIdentityReply() << hex("") + kClientIdentity;
+        QTest::newRow("set mapping: channel first")
+            << encodeSetMapping(9, 1, 0x0140, 3) << hex("000901014003");
         QTest::newRow("transport next") << encodeTransportCommand(4) << hex("0104");
         QTest::newRow("clear mapping") << encodeClearMapping(2) << hex("0202");
         QTest::newRow("select index 255") << encodeSelectSetlistIndex(255) << hex("03ff");
@@ -80,21 +118,10 @@ private slots:
         QTest::newRow("cue mode") << encodeCueMode(2) << hex("0702");
         QTest::newRow("clear all") << encodeClearAllMappings() << hex("09");
         QTest::newRow("empty setlist") << encodeSetlist({}) << hex("04");
-        QTest::newRow("one song, id 7, five letters")
-            << encodeSetlist({Song{7, QStringLiteral("Intro"), QStringLiteral("3:05")}})
-            << hex("04"
-                   "0000000000000007"
-                   "05") +
-                   "Intro";
-        QTest::newRow("two songs, repeated entry")
-            << encodeSetlist({Song{1, "A", "1:00"}, Song{1, "A", "1:00"}})
-            << hex("04"
-                   "0000000000000001"
-                   "01") +
-                   "A" +
-                   hex("0000000000000001"
-                       "01") +
-                   "A";
+        QTest::newRow("setlist: id and name, repeats kept")
+            << encodeSetlist({Song{7, "Intro", "3:05"}, Song{7, "Intro", "3:05"}})
+            << hex("04") + song(7, "Intro", "").chopped(1) + song(7, "Intro", "").chopped(1);
+        QTest::newRow("frame") << frame("MARQUELL_SERVER") << hex("0000000f") + "MARQUELL_SERVER";
     }
     void clientMessages()
     {
@@ -106,213 +133,96 @@ private slots:
     // A name over 255 bytes used to leave only the id behind, corrupting the stream.
     void longNamesAreCutAtACharacterBoundary()
     {
-        const QString name = QString(128, QChar(u'\u00e9')); // 256 bytes
-        const QByteArray bytes = encodeSetlist({Song{5, name, QString()}});
+        const QByteArray bytes = encodeSetlist({Song{5, QString(128, QChar(u'\u00e9')), ""}});
         QCOMPARE(quint8(bytes[9]), quint8(254)); // 255 would split the last é
         QCOMPARE(bytes.size(), 1 + 8 + 1 + 254);
         QVERIFY(decodeUtf8(bytes.mid(10)).has_value());
-
         QCOMPARE(utf8Prefix(QString(300, u'a'), 255).size(), 255);
-        QCOMPARE(utf8Prefix(QStringLiteral("ok"), 255), QByteArray("ok"));
-        QCOMPARE(utf8Prefix(QString::fromUtf8("\xf0\x9f\x8e\xb8"), 3), QByteArray()); // 4-byte char
+        QCOMPARE(utf8Prefix(QString::fromUtf8("\xf0\x9f\x8e\xb8"), 3), QByteArray());
     }
 
-    // ---- server messages
-    void shortBodiesAreMalformed_data()
+    void serverMessages_data()
     {
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<int>("type");
-        QTest::newRow("empty") << QByteArray() << 0;
-        QTest::newRow("playing without value") << hex("01") << 1;
-        QTest::newRow("index without value") << hex("05") << 5;
-        QTest::newRow("ping reply of 8 bytes") << hex("0600000000000000") << 6;
-        QTest::newRow("cue mode without value") << hex("07") << 7;
-        QTest::newRow("tempo of 4 bytes") << hex("08000030") << 8;
+        QTest::addColumn<QString>("decoded");
+        const QByteArray a = song(0x8000000000000001ULL, "Alpha", "3:00");
+        const QByteArray b = song(0x8000000000000002ULL, "Bravo", "4:30");
+        const QString pa = "8000000000000001:Alpha:3:00", pb = "8000000000000002:Bravo:4:30";
+        const QByteArray rec = livebytes::mapRecord("abc", 1, 2, 5);
+        auto row = [](const char *name, const QByteArray &payload, const QString &decoded) {
+            QTest::newRow(name) << payload << decoded;
+        };
+        // fixed sizes: extra bytes ignored, short bodies refused
+        row("playing, extra byte", hex("0101ff"), "playing 1");
+        row("playing 3 means nothing", hex("0103"), "playing 3");
+        row("notice", hex("02"), "notice");
+        row("index 255", hex("05ff"), "index 255");
+        row("ping", hex("06ffeeddccbbaa9988"), "ping ffeeddccbbaa9988");
+        row("cue mode", hex("0702"), "cue 2");
+        row("tempo in hundredths", hex("0800002f12"), "tempo 120.5");
+        row("empty", hex(""), "malformed 0 fault 0");
+        row("playing without value", hex("01"), "malformed 1 fault 0");
+        row("index without value", hex("05"), "malformed 5 fault 0");
+        row("ping reply of 8 bytes", hex("0600000000000000"), "malformed 6 fault 0");
+        row("cue without value", hex("07"), "malformed 7 fault 0");
+        row("tempo of 4 bytes", hex("08000030"), "malformed 8 fault 0");
+        row("4 from the server", hex("04"), "unknown 4");
+        row("255", hex("ff"), "unknown 255");
+        // MIDI map: records in order, a record's bounds checked
+        row("map, no records", hex("00"), "map ");
+        row("map, two records", hex("00") + rec + livebytes::mapRecord("play", 0, 15, 0x140),
+            "map abc/1/2/5,play/0/15/320");
+        row("map one byte short", hex("00") + rec.chopped(1), "malformed 0 fault 1");
+        row("map name runs past end", hex("0009") + "abc", "malformed 0 fault 1");
+        row("map trailing length byte", hex("00") + rec + hex("04"), "malformed 0 fault 1");
+        row("map name not utf8", hex("0001ff00000001"), "malformed 0 fault 2");
+        // song pool, then an optional setlist after the 0x04 separator
+        row("pool only", hex("03") + a + b, "pool " + pa + "," + pb + " | 0 0 | ");
+        row("pool and bare separator", hex("03") + a + hex("04"), "pool " + pa + " | 0 0 | ");
+        row("empty pool", hex("0304"), "pool  | 0 0 | ");
+        row("pool and setlist", hex("03") + a + hex("04") + b + a,
+            "pool " + pa + " | 1 1 | " + pb + "," + pa);
+        row("setlist id starting with 04",
+            hex("03") + hex("04") + song(0x0400000000000000ULL, "X", ""),
+            "pool  | 1 1 | 400000000000000:X:");
+        row("setlist record cut keeps the pool", hex("03") + a + hex("04") + b + b.chopped(2),
+            "pool " + pa + " | 2 1 | ");
+        row("setlist name not utf8 keeps the pool", hex("03") + a + hex("04") + song(9, "\xff", ""),
+            "pool " + pa + " | 2 1 | ");
+        row("pool id cut", hex("03") + a.left(5), "malformed 3 fault 1");
+        row("pool name cut", hex("03") + a.left(12), "malformed 3 fault 1");
+        row("pool length byte missing", hex("03") + a.left(14), "malformed 3 fault 1");
+        row("pool length text cut", hex("03") + a.chopped(1), "malformed 3 fault 1");
+        row("pool name not utf8", hex("03") + song(1, "\xc3", "1:00"), "malformed 3 fault 2");
+        row("pool length not utf8", hex("03") + song(1, "A", "\xfe"), "malformed 3 fault 2");
     }
-    void shortBodiesAreMalformed()
+    void serverMessages()
     {
         QFETCH(QByteArray, payload);
-        QFETCH(int, type);
-        const auto bad = as<Malformed>(decodeServerMessage(payload));
-        QCOMPARE(int(bad.type), type);
-        QCOMPARE(bad.fault, Fault::TooShort);
-    }
-    void fixedSizeMessages()
-    {
-        QCOMPARE(as<PlayingState>(decodeServerMessage(hex("0101ff"))).value, quint8(1));
-        QCOMPARE(as<PlayingState>(decodeServerMessage(hex("0103"))).value, quint8(3));
-        QVERIFY(std::holds_alternative<Notice>(decodeServerMessage(hex("02"))));
-        QCOMPARE(as<SelectedIndex>(decodeServerMessage(hex("05ff"))).index, quint8(255));
-        QCOMPARE(as<PingReply>(decodeServerMessage(hex("06ffeeddccbbaa9988"))).clock,
-                 0xffeeddccbbaa9988ULL);
-        QCOMPARE(as<CueMode>(decodeServerMessage(hex("0702"))).mode, quint8(2));
-        const Tempo tempo = as<Tempo>(decodeServerMessage(hex("0800002f12")));
-        QCOMPARE(tempo.hundredths, 12050u);
-        QCOMPARE(tempo.bpm(), 120.5f);
-    }
-    void unknownTypes_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow("4 from the server") << 4;
-        QTest::newRow("9") << 9;
-        QTest::newRow("255") << 255;
-    }
-    void unknownTypes()
-    {
-        QFETCH(int, type);
-        const QByteArray payload(1, char(type));
-        QCOMPARE(int(as<UnknownMessage>(decodeServerMessage(payload)).type), type);
+        QFETCH(QString, decoded);
+        QCOMPARE(describe(decodeServerMessage(payload)), decoded);
     }
 
-    void midiMap()
+    // The daemon only walks the structure: text is not decoded, bounds are.
+    void structuralMidiMapWalk()
     {
-        QByteArray payload = hex("00");
-        payload += char(4) + QByteArray("play") +
-                   hex("0001"
-                       "0024");
-        payload += char(4) + QByteArray("next") +
-                   hex("0103"
-                       "0040");
-        payload += char(4) + QByteArray("play") +
-                   hex("0002"
-                       "0025"); // later record wins later
-        const MidiMap map = as<MidiMap>(decodeServerMessage(payload));
-        QCOMPARE(map.records.size(), 3);
-        QCOMPARE(map.records[0], (MidiMapRecord{"play", 0, 1, 0x24}));
-        QCOMPARE(map.records[1], (MidiMapRecord{"next", 1, 3, 0x40}));
-        QCOMPARE(map.records[2].identifier, quint16(0x25));
-        QVERIFY(isWellFormedMidiMap(payload));
-
-        QVERIFY(as<MidiMap>(decodeServerMessage(hex("00"))).records.isEmpty());
         QVERIFY(isWellFormedMidiMap(hex("00")));
-    }
-    void malformedMidiMap_data()
-    {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<int>("fault");
-        const QByteArray good = hex("00"
-                                    "03") +
-                                "abc" + hex("01020005");
-        QTest::newRow("one byte short") << good.chopped(1) << int(Fault::Truncated);
-        QTest::newRow("name runs past end") << hex("00"
-                                                   "09") +
-                                                   "abc"
-                                            << int(Fault::Truncated);
-        QTest::newRow("trailing length byte") << good + hex("04") << int(Fault::Truncated);
-        QTest::newRow("name not utf8") << hex("00"
-                                              "01"
-                                              "ff"
-                                              "00000001")
-                                       << int(Fault::InvalidUtf8);
-    }
-    void malformedMidiMap()
-    {
-        QFETCH(QByteArray, payload);
-        QFETCH(int, fault);
-        QCOMPARE(int(as<Malformed>(decodeServerMessage(payload)).fault), fault);
-        if (fault == int(Fault::Truncated))
-            QVERIFY(!isWellFormedMidiMap(payload));
-    }
-    void structuralWalkIgnoresText()
-    {
-        QVERIFY(isWellFormedMidiMap(hex("00"
-                                        "01"
-                                        "ff"
-                                        "00000001")));
+        QVERIFY(isWellFormedMidiMap(hex("0001ff00000001")));
+        QVERIFY(!isWellFormedMidiMap(hex("000361626301020005").chopped(1)));
+        QVERIFY(!isWellFormedMidiMap(hex("00036162630102000504")));
     }
 
-    void songPool_data()
-    {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<int>("poolSize");
-        QTest::addColumn<int>("section");
-        QTest::addColumn<int>("setlistSize");
-        QTest::addColumn<bool>("bytesFollow");
-        const QByteArray a = livebytes::song(0x8000000000000001ULL, "Alpha", "3:00");
-        const QByteArray b = livebytes::song(0x8000000000000002ULL, "Bravo", "4:30");
-        QTest::newRow("pool only")
-            << hex("03") + a + b << 2 << int(SetlistSection::Absent) << 0 << false;
-        QTest::newRow("pool then separator, no setlist")
-            << hex("03") + a + b + hex("04") << 2 << int(SetlistSection::Absent) << 0 << false;
-        QTest::newRow("only the separator")
-            << hex("0304") << 0 << int(SetlistSection::Absent) << 0 << false;
-        QTest::newRow("empty body") << hex("03") << 0 << int(SetlistSection::Absent) << 0 << false;
-        QTest::newRow("pool and setlist") << hex("03") + a + b + hex("04") + b + a + b << 2
-                                          << int(SetlistSection::Present) << 3 << true;
-        QTest::newRow("setlist song whose id starts with 04 is still read")
-            << hex("03") + a + hex("04") + livebytes::song(0x0400000000000000ULL, "X", "1:00") << 1
-            << int(SetlistSection::Present) << 1 << true;
-        QTest::newRow("truncated last setlist record keeps the pool")
-            << hex("03") + a + hex("04") + b + b.chopped(2) << 1 << int(SetlistSection::Malformed)
-            << 0 << true;
-        QTest::newRow("setlist name not utf8 keeps the pool")
-            << hex("03") + a + hex("04") + livebytes::song(9, "\xff", "1:00") << 1
-            << int(SetlistSection::Malformed) << 0 << true;
-    }
-    void songPool()
-    {
-        QFETCH(QByteArray, payload);
-        QFETCH(int, poolSize);
-        QFETCH(int, section);
-        QFETCH(int, setlistSize);
-        QFETCH(bool, bytesFollow);
-        const SongPoolUpdate update = as<SongPoolUpdate>(decodeServerMessage(payload));
-        QCOMPARE(update.pool.size(), poolSize);
-        QCOMPARE(int(update.setlistSection), section);
-        QCOMPARE(update.setlist.size(), setlistSize);
-        QCOMPARE(update.setlistBytesFollow, bytesFollow);
-    }
-    void songPoolFields()
-    {
-        const QByteArray payload =
-            hex("03") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "1:02:03") +
-            hex("04") + livebytes::song(0x8123456789abcdefULL, "Caf\xc3\xa9", "");
-        const SongPoolUpdate update = as<SongPoolUpdate>(decodeServerMessage(payload));
-        const Song expected{0x8123456789abcdefULL, QString::fromUtf8("Caf\xc3\xa9"), "1:02:03"};
-        QCOMPARE(update.pool.value(0), expected);
-        QCOMPARE(update.setlist.value(0).length, QString());
-    }
-    void malformedPoolDropsEverything_data()
-    {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<int>("fault");
-        const QByteArray a = livebytes::song(0x8000000000000001ULL, "Alpha", "3:00");
-        QTest::newRow("id cut") << hex("03") + a.left(5) << int(Fault::Truncated);
-        QTest::newRow("name cut") << hex("03") + a.left(12) << int(Fault::Truncated);
-        QTest::newRow("length text cut") << hex("03") + a.chopped(1) << int(Fault::Truncated);
-        QTest::newRow("missing length byte") << hex("03") + a.left(14) << int(Fault::Truncated);
-        QTest::newRow("name not utf8")
-            << hex("03") + livebytes::song(1, "\xc3", "1:00") << int(Fault::InvalidUtf8);
-        QTest::newRow("length not utf8")
-            << hex("03") + livebytes::song(1, "A", "\xfe") << int(Fault::InvalidUtf8);
-    }
-    void malformedPoolDropsEverything()
-    {
-        QFETCH(QByteArray, payload);
-        QFETCH(int, fault);
-        const Malformed bad = as<Malformed>(decodeServerMessage(payload));
-        QCOMPARE(int(bad.type), 3);
-        QCOMPARE(int(bad.fault), fault);
-    }
     void readSongRecordLeavesOffsetOnFailure()
     {
-        const QByteArray bytes = livebytes::song(3, "Name", "2:00");
+        const QByteArray bytes = song(3, "Name", "2:00");
         qsizetype offset = 0;
         QVERIFY(readSongRecord(bytes, offset).has_value());
         QCOMPARE(offset, bytes.size());
         qsizetype cut = 0;
-        Fault fault{};
-        QVERIFY(!readSongRecord(bytes.chopped(1), cut, &fault));
+        QVERIFY(!readSongRecord(bytes.chopped(1), cut));
         QCOMPARE(cut, qsizetype(0));
-        QCOMPARE(fault, Fault::Truncated);
         qsizetype past = bytes.size() + 10;
         QVERIFY(!readSongRecord(bytes, past));
-    }
-
-    void framing()
-    {
-        QCOMPARE(frame("MARQUELL_SERVER").toHex(), (hex("0000000f") + "MARQUELL_SERVER").toHex());
-        QCOMPARE(frame(QByteArray(4096, 'x')).left(4), hex("00001000"));
     }
 };
 

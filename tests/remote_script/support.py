@@ -178,6 +178,14 @@ class SimTestCase(unittest.TestCase):
         if not until():
             self.fail("condition not reached within %.2f s of virtual time" % seconds)
 
+    def pool_ids(self, client, setlist=False):
+        """The ids of the pool (or the setlist) in the client's last song message."""
+        return [i for i, _, _ in parse_pool(client.last(3))[1 if setlist else 0]]
+
+    def send_and_wait(self, client, data, until):
+        client.send(data)
+        self.pump(until)
+
     def run_for(self, seconds):
         """Advances the virtual clock in one go, then reads what the clients got."""
         self.sim.advance(seconds)

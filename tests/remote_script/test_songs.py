@@ -18,14 +18,15 @@ def manager(cues, end, seed=1):
 
 
 class SongsFromLocators(unittest.TestCase):
-    def test_unsorted_locators_and_end(self):
-        m = manager([("Two", 64), ("End", 96), ("One", 0), ("Three", 128), ("After", 160)], 200)
-        self.assertEqual([(s.name, s.start, s.end) for s in m.songs],
-                         [("One", 0, 64), ("Two", 64, 96), ("Three", 128, 160), ("After", 160, 200)])
-
-    def test_locators_at_the_same_time_keep_creation_order(self):
-        m = manager([("b", 8), ("a", 8), ("c", 16)], 24)
-        self.assertEqual([(s.name, s.end - s.start) for s in m.songs], [("b", 0), ("a", 8), ("c", 8)])
+    def test_songs_run_from_locator_to_locator_in_time_order(self):
+        cases = [  # (locators, arrangement end, [(name, start, end)])
+            ([("Two", 64), ("End", 96), ("One", 0), ("Three", 128), ("After", 160)], 200,
+             [("One", 0, 64), ("Two", 64, 96), ("Three", 128, 160), ("After", 160, 200)]),
+            ([("b", 8), ("a", 8), ("c", 16)], 24, [("b", 8, 8), ("a", 8, 16), ("c", 16, 24)]),
+        ]
+        for cues, end, expected in cases:
+            with self.subTest(cues=cues):
+                self.assertEqual([(s.name, s.start, s.end) for s in manager(cues, end).songs], expected)
 
     def test_lengths_follow_the_tempo(self):
         m = manager([("Long", 0), ("Short", 7200)], 7200 + 361)

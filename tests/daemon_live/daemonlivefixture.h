@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "abletonsocket.h"
+#include "daemonstatecache.h"
+#include "livebytes.h"
+#include "log.h"
+#include "phonerelay.h"
+#include "scriptedliveserver.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace livebytes;
+using namespace std::chrono_literals;
+
+const QByteArray kClientReply = QByteArrayLiteral("MARQUELL_CLIENT");
+
+// Records what the Live link hands to the phone side, in order.
+class RecordingPhone final : public PhoneRelay
+{
+public:
+    void sendToiOS(const QByteArray &bytes) override { sent.append(bytes); }
+    void sendCached(const std::optional<QByteArray> &bytes, const QString &label) override
+    {
+        if (!bytes)
+            return;
+        cached.append({label, *bytes});
+        sendToiOS(*bytes);
+    }
+
+    QList<QByteArray> sent;                   // every payload that reached the phone
+    QList<QPair<QString, QByteArray>> cached; // the cached sends among them, with labels
+};
+
+// The daemon's Live side with fast timers, and a scripted Live server.
+struct Rig
+{
+    Rig() : cache(phone), socket(cache, phone, AbletonSocket::Timing{50ms, 100ms}) {}
+
+    RecordingPhone phone;
+    DaemonStateCache cache;
+    AbletonSocket socket;
+    ScriptedLiveServer server;
+    QSignalSpy states{&socket, &AbletonSocket::connectionStateChanged};
+    QSignalSpy connected{&socket, &AbletonSocket::isConnectedChanged};
+
+    QList<ConnectionState> allStates() const
+    {
+        QList<ConnectionState> out;
+        for (const QList<QVariant> &args : states)
+            out.append(args.at(0).value<ConnectionState>());
+        return out;
+    }
+    ConnectionState lastState() const
+    {
+        return states.isEmpty() ? ConnectionState::failed("none") : allStates().last();
+    }
+
+    // Connects, answers the handshake, and forgets the handshake's traces.
+    bool validate()
+    {
+        socket.connectToLive(server.port());
+        if (!QTest::qWaitFor([&] { return server.hasClient(); }))
+            return false;
+        server.writeIdentity();
+        if (!QTest::qWaitFor([&] { return server.received() == kClientReply; }))
+            return false;
+        server.takeReceived();
+        states.clear();
+        connected.clear();
+        return socket.serverValidated();
+    }
+
+    // Frames are handled in order, so once a notice (reaching the phone as [02]) has
+    // arrived everything written before it has been handled.
+    bool settle()
+    {
+        server.writeFrame(bytes({2}));
+        if (!QTest::qWaitFor(
+                [&] { return !phone.sent.isEmpty() && phone.sent.last() == bytes({2}); }))
+            return false;
+        phone.sent.removeLast();
+        return true;
+    }
+};
