@@ -1,10 +1,27 @@
 // SPDX-License-Identifier: MIT
 #include "liveclientharness.h"
 #include "log.h"
+#include "singleinstancelock.h"
 #include "songmanager.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QtTest>
+
+namespace {
+
+void writeLock(const QString &path, qint64 pid, const QByteArray &app)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::number(pid) + '\n' + app + '\n' + QSysInfo::machineHostName().toUtf8() +
+               '\n');
+}
+
+} // namespace
 
 class TestReviewFaults : public QObject
 {
@@ -28,6 +45,38 @@ private slots:
         QCOMPARE(h.songs.setListData().size(), 1);
         QCOMPARE(h.songs.setListData().first().name, QStringLiteral("Kept"));
         QCOMPARE(updates.count(), 1);
+    }
+
+    // After a crash the lock file stays; a reused process id made the daemon look
+    // alive for ever, so the application never started it again.
+    void lockHolderMustBeTheDaemon_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<QByteArray>("recordedApp");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("reused id, other program")
+            << "self" << QByteArray("MarquellDaemon") << false;
+        QTest::newRow("reused id, init") << "init" << QByteArray("MarquellDaemon") << false;
+        QTest::newRow("the program that took it") << "self" << QByteArray() << true;
+    }
+    void lockHolderMustBeTheDaemon()
+    {
+        QFETCH(QString, holder);
+        QFETCH(QByteArray, recordedApp);
+        QFETCH(bool, held);
+        if (holder == QLatin1String("init") && !QFileInfo::exists(QStringLiteral("/proc/1/comm")))
+            QSKIP("no /proc/1/comm to read");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("daemon.lock"));
+        const qint64 pid = holder == QLatin1String("init") ? 1 : QCoreApplication::applicationPid();
+        writeLock(path, pid,
+                  recordedApp.isEmpty() ? QCoreApplication::applicationName().toUtf8()
+                                        : recordedApp);
+        QCOMPARE(SingleInstanceLock::isHeld(path), held);
+        if (!held) {
+            SingleInstanceLock next(path);
+            QVERIFY(next.tryAcquire());
+        }
     }
 };
 
