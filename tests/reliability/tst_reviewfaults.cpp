@@ -1,17 +1,62 @@
 // SPDX-License-Identifier: MIT
+#include "appdelegate.h"
+#include "detectorcontrol.h"
 #include "liveclientharness.h"
 #include "log.h"
+#include "persistentstore.h"
 #include "singleinstancelock.h"
 #include "songmanager.h"
+#include "temphome.h"
+#include "userprompts.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QtTest>
 
+#include <functional>
+
 namespace {
+
+// Answers every question with "Choose…" and a folder, and runs a hook inside the
+// modal call, as a signal arriving while the alert is up would.
+class QuittingPrompts final : public UserPrompts
+{
+public:
+    void inform(const QString &message, const QString &) override { events << message; }
+    int ask(const QString &message, const QString &, const QStringList &) override
+    {
+        events << QStringLiteral("ask: ") + message;
+        if (quitAt == QLatin1String("ask"))
+            quit();
+        return 0;
+    }
+    std::optional<QString> chooseFolder(const QString &, const QString &) override
+    {
+        events << QStringLiteral("choose");
+        if (quitAt == QLatin1String("choose"))
+            quit();
+        return chosen;
+    }
+    bool presentError(const QString &) override { return false; }
+
+    QString quitAt;
+    QString chosen;
+    std::function<void()> quit;
+    QStringList events;
+};
+
+class RecordingDetector final : public DetectorControl
+{
+public:
+    void updateParameters(const QString &, int) override { calls << QStringLiteral("update"); }
+    void startDetection() override { calls << QStringLiteral("start"); }
+    QStringList calls;
+};
 
 void writeLock(const QString &path, qint64 pid, const QByteArray &app)
 {
@@ -77,6 +122,62 @@ private slots:
             SingleInstanceLock next(path);
             QVERIFY(next.tryAcquire());
         }
+    }
+
+    // SIGTERM while the User Library prompt was open returned from the prompt and ran
+    // the rest of the launch: detection started during quit.
+    void quitDuringLaunchPromptEndsTheLaunch_data()
+    {
+        QTest::addColumn<QString>("quitAt");
+        QTest::addColumn<QStringList>("prompts");
+        QTest::newRow("at the question") << "ask" << QStringList{QStringLiteral("ask")};
+        QTest::newRow("at the folder chooser")
+            << "choose" << QStringList{QStringLiteral("ask"), QStringLiteral("choose")};
+    }
+    void quitDuringLaunchPromptEndsTheLaunch()
+    {
+        QFETCH(QString, quitAt);
+        QFETCH(QStringList, prompts);
+        TempHome home;
+        mlog::Capture log;
+        QSettings settings(home.path() + QStringLiteral("/settings.ini"), QSettings::IniFormat);
+        PersistentStore store;
+        QVERIFY(store.open(home.path() + QStringLiteral("/appdata")));
+        const QString shipped = home.path() + QStringLiteral("/shipped");
+        for (const QString &name : RemoteScriptInstaller::remoteScriptFiles()) {
+            QDir().mkpath(shipped);
+            QFile file(shipped + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("# shipped\n");
+        }
+        const QString library = home.path() + QStringLiteral("/Elsewhere/User Library");
+        QVERIFY(QDir().mkpath(library));
+
+        QuittingPrompts answers;
+        answers.quitAt = quitAt;
+        answers.chosen = library;
+        RecordingDetector detector;
+        AppDelegate delegate(settings, store, answers,
+                             {home.path() + QStringLiteral("/no-daemon"), false,
+                              home.path() + QStringLiteral("/daemon.lock")},
+                             shipped);
+        delegate.setDetector(&detector);
+        bool midi = false;
+        delegate.setMidiSetupHook([&midi] { midi = true; });
+        QSignalSpy approved(&delegate, &AppDelegate::quitApproved);
+        answers.quit = [&delegate] {
+            delegate.requestQuit();
+        };
+
+        delegate.applicationDidFinishLaunching();
+
+        QCOMPARE(approved.count(), 1);
+        QStringList asked;
+        for (const QString &event : answers.events)
+            asked << event.section(QLatin1Char(':'), 0, 0);
+        QCOMPARE(asked, prompts);
+        QVERIFY(!midi);
+        QCOMPARE(detector.calls, QStringList());
     }
 };
 
