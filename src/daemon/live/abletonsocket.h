@@ -28,6 +28,8 @@ public:
     {
         std::chrono::milliseconds cancelWaitingAfter{500}; // a refused attempt is dropped then
         std::chrono::milliseconds pingInterval{2000};      // next ping after each reply
+        // A server that connects and never identifies itself is dropped then.
+        std::chrono::milliseconds validationTimeout{3000};
     };
 
     AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing timing,
@@ -74,6 +76,7 @@ private:
     void onReady(QTcpSocket *socket);
     void onError(QTcpSocket *socket);
     void onClosed(QTcpSocket *socket);
+    void onValidationTimeout();
     void readFrames(QTcpSocket *socket);
     bool isCurrent(QTcpSocket *socket) const;
     void handlePayload(const QByteArray &payload);
@@ -95,4 +98,5 @@ private:
     bool m_serverValidated = false;
     bool m_isConnected = false;
     QTimer m_pingTimer; // one pending ping at most, however many replies arrive
+    QTimer m_validationTimer;
 };
