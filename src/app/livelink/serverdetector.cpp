@@ -107,6 +107,7 @@ void ServerDetector::updateParameters(const QString &ipAddress, int port)
         QStringLiteral("Updating server detector parameters to %1:%2.").arg(ipAddress).arg(port));
     m_ipAddress = ipAddress;
     m_port = port;
+    m_changedWhileBusy = false; // the new endpoint is the news
     reset();
 }
 
@@ -118,8 +119,8 @@ void ServerDetector::startDetection()
         m_delegate->showServerStatus(
             QStringLiteral("Detecting server on \nPort %1...").arg(m_port));
     m_timer.start(); // first tick one interval from now
-    // Live moved while another server held the connection: no need to wait a tick.
-    if (std::exchange(m_changedWhileBusy, false))
+    // Live moved to another port while a connection was under way: no need to wait.
+    if (std::exchange(m_changedWhileBusy, false) && publishedPort() != m_port)
         performDetection();
 }
 
