@@ -37,7 +37,8 @@ double rssMiB()
 
 void settle()
 {
-    waitUntil([] { return false; }, 200); // deferred deletes and late socket events
+    // Deferred deletes, and refused attempts the daemon drops 0.5 s after they fail.
+    waitUntil([] { return false; }, 1000);
 }
 
 // Proof that a publish of a refusing port reached the program and was tried.
