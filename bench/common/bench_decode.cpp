@@ -64,5 +64,6 @@ int main()
     std::printf("decoded %d frames in %.3f s: %.0f messages/s, %.1f MB/s (%lld songs)\n",
                 iterations, seconds, iterations / seconds,
                 iterations * frame.size() / seconds / 1e6, static_cast<long long>(songs));
+    std::printf("BENCH songpool_decode_rate %.0f msg/s - -\n", iterations / seconds);
     return 0;
 }

@@ -106,5 +106,6 @@ int main(int argc, char *argv[])
     std::printf("  exit on SIGTERM: %s, code %d\n",
                 daemon.exitStatus() == QProcess::NormalExit ? "normal" : "crashed",
                 daemon.exitCode());
+    std::printf("BENCH daemon_idle_cpu %.4f %% - <=0.2\n", 100.0 * cpuSeconds / wallSeconds);
     return cpuStart >= 0 && cpuEnd >= 0 ? 0 : 1;
 }

@@ -15,16 +15,20 @@ namespace {
 // The file holds a few bytes; anything larger is not ours (and must not stall a tick).
 constexpr qint64 kMaxFileSize = 64 * 1024;
 
-// The "port" member when it is an integral JSON number within [min, 65535].
 std::optional<int> portMember(const QString &path, int min)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    return portFromJson(file.read(kMaxFileSize + 1), min);
+}
+
+} // namespace
+
+std::optional<int> portFromJson(const QByteArray &bytes, int min)
+{
     if (bytes.size() > kMaxFileSize)
         return std::nullopt;
-
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
@@ -38,8 +42,6 @@ std::optional<int> portMember(const QString &path, int min)
         return std::nullopt;
     return static_cast<int>(number);
 }
-
-} // namespace
 
 QString serverConfigPath()
 {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -13,6 +14,10 @@ namespace serverportfile {
 constexpr quint16 kDefaultPort = 6000;
 
 QString serverConfigPath();
+
+// The "port" member of the file's bytes when it is an integral JSON number within
+// [min, 65535]; none for anything else, including more than 64 KiB.
+std::optional<int> portFromJson(const QByteArray &bytes, int min);
 
 // The application's reading: an integer from 1 to 65535, otherwise none.
 std::optional<int> readServerPort(const QString &path);

@@ -14,6 +14,7 @@ namespace {
 struct CaptureState
 {
     QMutex mutex;
+    QMutex outMutex; // one whole line per write: the probe logs from a pool thread
     int active = 0;
     QStringList out;
     QStringList system;
@@ -42,9 +43,9 @@ void out(const QString &line)
 {
     if (record(&CaptureState::out, line))
         return;
-    const QByteArray bytes = line.toUtf8();
+    const QByteArray bytes = line.toUtf8() + '\n';
+    QMutexLocker lock(&state().outMutex);
     std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
-    std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 

@@ -2,12 +2,55 @@
 #include "singleinstancelock.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QSysInfo>
 
 #include <cerrno>
 #include <csignal>
+
+#ifdef Q_OS_MACOS
+#include <libproc.h>
+#endif
+
+namespace {
+
+// The executable's file name of a running process; empty when it cannot be read.
+QString programName(qint64 pid)
+{
+#ifdef Q_OS_MACOS
+    char path[PROC_PIDPATHINFO_MAXSIZE] = {};
+    if (proc_pidpath(static_cast<int>(pid), path, sizeof path) <= 0)
+        return {};
+    return QFileInfo(QString::fromLocal8Bit(path)).fileName();
+#else
+    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+    QString exe = QFile::symLinkTarget(proc + QStringLiteral("exe"));
+    if (!exe.isEmpty()) {
+        exe.remove(QStringLiteral(" (deleted)")); // replaced by an update while running
+        return QFileInfo(exe).fileName();
+    }
+    QFile comm(proc + QStringLiteral("comm")); // another user's process: exe is unreadable
+    if (!comm.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(comm.readAll()).trimmed();
+#endif
+}
+
+// After a crash the id may have gone to another program: the lock is held only when
+// the process still runs the program that wrote it (comm is cut at 15 characters).
+bool runsProgram(qint64 pid, const QString &program)
+{
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)
+        return false;
+    const QString running = programName(pid);
+    if (running.isEmpty())
+        return true; // alive, and nothing more can be learnt
+    return running == program || (running.size() == 15 && program.startsWith(running));
+}
+
+} // namespace
 
 SingleInstanceLock::SingleInstanceLock(const QString &path) : m_lock(path)
 {
@@ -18,6 +61,12 @@ SingleInstanceLock::SingleInstanceLock(const QString &path) : m_lock(path)
 bool SingleInstanceLock::tryAcquire()
 {
     QDir().mkpath(QFileInfo(m_lock.fileName()).absolutePath());
+    if (m_lock.tryLock(0))
+        return true;
+    // A live process that is not the one that wrote the file does not hold it.
+    if (m_lock.error() != QLockFile::LockFailedError || isHeld(m_lock.fileName()))
+        return false;
+    m_lock.removeStaleLockFile();
     return m_lock.tryLock(0);
 }
 
@@ -33,7 +82,7 @@ bool SingleInstanceLock::isHeld(const QString &path)
         return false;
     if (!host.isEmpty() && host != QSysInfo::machineHostName())
         return true; // a holder on another machine (shared home): cannot be checked, assume alive
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    return runsProgram(pid, app);
 }
 
 QString SingleInstanceLock::daemonLockPath()

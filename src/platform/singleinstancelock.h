@@ -15,7 +15,8 @@ public:
     // holds it. A lock left by a crashed process is taken over.
     bool tryAcquire();
 
-    // True when a live process holds the lock at path.
+    // True when a live process that runs the program named in the lock (the
+    // daemon's: MarquellDaemon) holds the lock at path.
     static bool isHeld(const QString &path);
 
     // <runtime folder>/MarquellDaemon.lock

@@ -61,6 +61,9 @@ void AppDelegate::applicationDidFinishLaunching()
     if (m_applyAppearance)
         m_applyAppearance();
     presentInstallOutcome();
+    // A quit approved while a prompt was open ends the launch here.
+    if (m_quitApproved)
+        return;
     if (m_setUpMidi)
         m_setUpMidi();
     const int port = serverportfile::readServerPort(serverportfile::serverConfigPath())
@@ -134,11 +137,11 @@ void AppDelegate::promptForUserLibrary(const QString &expected)
         QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") + expected +
             QStringLiteral(".\n\nYou'll find the location in Live under Preferences → Library."),
         {QStringLiteral("Choose…"), QStringLiteral("Later")});
-    if (answer != 0)
+    if (answer != 0 || m_quitApproved)
         return; // "Later" or dismissed: asked again at the next launch
     const std::optional<QString> folder = m_prompts.chooseFolder(
         QStringLiteral("Select Ableton's User Library"), QStringLiteral("Use This Folder"));
-    if (!folder)
+    if (!folder || m_quitApproved)
         return;
     m_settings.setValue(settingskeys::abletonUserLibraryPath, *folder);
     m_settings.sync();
@@ -179,6 +182,8 @@ void AppDelegate::requestQuit()
     m_quitting = true;
     const TerminateReply reply = applicationShouldTerminate();
     m_quitting = false;
-    if (reply == TerminateReply::Now)
-        emit quitApproved();
+    if (reply != TerminateReply::Now)
+        return;
+    m_quitApproved = true;
+    emit quitApproved();
 }

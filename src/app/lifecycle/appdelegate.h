@@ -92,4 +92,5 @@ private:
     std::function<void()> m_applyAppearance;
     std::function<void()> m_setUpMidi;
     bool m_quitting = false;
+    bool m_quitApproved = false; // the launch stops at its next step
 };

@@ -80,10 +80,13 @@ QString decimalSeconds(double seconds)
 } // namespace
 
 ServerDetector::ServerDetector(SocketClient &client, QObject *parent)
-    : QObject(parent), m_client(client), m_port(publishedPort())
+    : QObject(parent), m_client(client), m_port(publishedPort()),
+      m_serverFile(serverportfile::serverConfigPath())
 {
     m_timer.setInterval(kDefaultInterval);
     QObject::connect(&m_timer, &QTimer::timeout, this, &ServerDetector::performDetection);
+    QObject::connect(&m_serverFile, &ServerFileWatcher::changed, this,
+                     &ServerDetector::onServerFileChanged);
 }
 
 ServerDetector::~ServerDetector() = default;
@@ -104,6 +107,7 @@ void ServerDetector::updateParameters(const QString &ipAddress, int port)
         QStringLiteral("Updating server detector parameters to %1:%2.").arg(ipAddress).arg(port));
     m_ipAddress = ipAddress;
     m_port = port;
+    m_changedWhileBusy = false; // the new endpoint is the news
     reset();
 }
 
@@ -115,6 +119,9 @@ void ServerDetector::startDetection()
         m_delegate->showServerStatus(
             QStringLiteral("Detecting server on \nPort %1...").arg(m_port));
     m_timer.start(); // first tick one interval from now
+    // Live moved to another port while a connection was under way: no need to wait.
+    if (std::exchange(m_changedWhileBusy, false) && publishedPort() != m_port)
+        performDetection();
 }
 
 void ServerDetector::reset()
@@ -147,6 +154,20 @@ void ServerDetector::performDetection()
     checkReachability();
 }
 
+void ServerDetector::onServerFileChanged()
+{
+    if (!m_timer.isActive() || m_hasConnectedOnce) {
+        m_changedWhileBusy = true; // not searching, or a connection is on its way
+        return;
+    }
+    // One probe at a time from here: two that both succeed would connect twice.
+    if (m_probesInFlight > 0) {
+        m_probeAgain = true;
+        return;
+    }
+    performDetection();
+}
+
 void ServerDetector::checkReachability()
 {
     const QByteArray ip = m_ipAddress.toLatin1();
@@ -158,14 +179,17 @@ void ServerDetector::checkReachability()
     // The application object outlives the detector; the weak pointer is only read
     // back on the main thread, where the detector is destroyed.
     QObject *context = QCoreApplication::instance();
+    ++m_probesInFlight;
     QThreadPool::globalInstance()->start([=] {
         mlog::stamped(QStringLiteral("Checking server reachability at %1.").arg(where));
         const bool reachable = probe(ip, port, timeout);
         QMetaObject::invokeMethod(
             context,
             [self, reachable, where, cycle] {
-                if (self)
-                    self->onReachability(reachable, where, cycle);
+                if (!self)
+                    return;
+                --self->m_probesInFlight;
+                self->onReachability(reachable, where, cycle);
             },
             Qt::QueuedConnection);
     });
@@ -173,16 +197,19 @@ void ServerDetector::checkReachability()
 
 void ServerDetector::onReachability(bool reachable, const QString &where, quint64 cycle)
 {
-    if (cycle != m_cycle)
-        return; // reset since: this result belongs to a finished search
-    if (!reachable) {
+    // A result of an earlier cycle (reset since) belongs to a finished search.
+    if (cycle == m_cycle && !reachable)
         mlog::stamped(QStringLiteral("Server not detected on %1. Will retry.").arg(where));
-        return;
+    if (cycle == m_cycle && reachable) {
+        mlog::stamped(
+            QStringLiteral("Server detected on %1. Scheduling a one-time connection.").arg(where));
+        m_hasConnectedOnce = true;
+        QTimer::singleShot(0, this, [this] { attemptConnection(0.0); });
     }
-    mlog::stamped(
-        QStringLiteral("Server detected on %1. Scheduling a one-time connection.").arg(where));
-    m_hasConnectedOnce = true;
-    QTimer::singleShot(0, this, [this] { attemptConnection(0.0); });
+    if (m_probeAgain && m_probesInFlight == 0) {
+        m_probeAgain = false;
+        onServerFileChanged();
+    }
 }
 
 void ServerDetector::attemptConnection(double delaySeconds)

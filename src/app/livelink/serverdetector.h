@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "serverfilewatcher.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -13,7 +15,9 @@ class SocketClient;
 // Looks for the Live link server: every interval it re-reads the published port,
 // probes it with a plain TCP connect off the main thread and, once something
 // listens, asks the socket client to connect, once. The socket client restarts the
-// search after every teardown. Every step is logged with a time stamp.
+// search after every teardown. Every step is logged with a time stamp. Besides the
+// interval, a change of server.json probes at once: Live is found as soon as it
+// publishes its port.
 // Main thread only (the probe hops off and back by itself).
 class ServerDetector final : public QObject
 {
@@ -45,6 +49,7 @@ public:
 
 private:
     void performDetection();
+    void onServerFileChanged();
     void checkReachability();
     void onReachability(bool reachable, const QString &endpoint, quint64 cycle);
     void attemptConnection(double delaySeconds);
@@ -60,4 +65,8 @@ private:
     bool m_hasConnectedOnce = false;
     bool m_isConnecting = false;
     quint64 m_cycle = 0; // bumped by reset(): a probe of an earlier cycle reports to nobody
+    ServerFileWatcher m_serverFile;
+    int m_probesInFlight = 0;
+    bool m_probeAgain = false;       // the file changed while a probe ran: probe once more
+    bool m_changedWhileBusy = false; // changed while connected: probe when the search restarts
 };

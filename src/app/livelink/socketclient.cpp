@@ -316,6 +316,8 @@ void SocketClient::applySongPool(const livelink::SongPoolUpdate *update)
     mlog::out(QStringLiteral("Processing Setlist Update."));
     if (update->setlistSection == livelink::SetlistSection::Malformed) {
         mlog::out(QStringLiteral("Ignoring malformed setlist; the setlist is unchanged."));
+        if (m_songManager)
+            m_songManager->keepSetlist();
         return;
     }
     if (m_songManager)

@@ -35,6 +35,9 @@ public:
 
     void replaceSongPool(const QList<Song> &songs);
     void replaceSetlist(const std::optional<QList<Song>> &songs);
+    // A new pool arrived with a setlist that could not be read: the setlist stays, the
+    // views still have to show the new pool.
+    void keepSetlist() { emit songPoolDidUpdate(); }
     void addToSetlist(const Song &song, std::optional<int> index = std::nullopt);
     // Returns whether the entry at index was the song and was removed.
     bool removeFromSetlist(const Song &song, int index);

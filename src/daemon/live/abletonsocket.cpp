@@ -37,6 +37,10 @@ AbletonSocket::AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing 
     m_pingTimer.setSingleShot(true);
     m_pingTimer.setInterval(m_timing.pingInterval);
     QObject::connect(&m_pingTimer, &QTimer::timeout, this, &AbletonSocket::ping);
+    m_validationTimer.setSingleShot(true);
+    m_validationTimer.setInterval(m_timing.validationTimeout);
+    QObject::connect(&m_validationTimer, &QTimer::timeout, this,
+                     &AbletonSocket::onValidationTimeout);
 }
 
 AbletonSocket::~AbletonSocket()
@@ -80,8 +84,18 @@ void AbletonSocket::onReady(QTcpSocket *socket)
     // Every connection begins with the handshake, however the previous one ended.
     m_serverValidated = false;
     m_pingTimer.stop();
+    m_validationTimer.start();
     setConnected(true);
     readFrames(socket);
+}
+
+void AbletonSocket::onValidationTimeout()
+{
+    if (m_serverValidated || !m_connection || hasEnded(m_connection))
+        return;
+    mlog::out(QStringLiteral("No server identity within ") +
+              QString::number(m_timing.validationTimeout.count() / 1000.0) + QStringLiteral(" s"));
+    cancel(m_connection);
 }
 
 void AbletonSocket::onError(QTcpSocket *socket)
@@ -342,6 +356,10 @@ void AbletonSocket::cancel(QTcpSocket *socket)
     if (socket != m_connection)
         socket->deleteLater();
     mlog::out(QStringLiteral("Cancelled connection to Live"));
+    // An attempt dropped while a connection is in place says nothing about that one:
+    // publishing it would tell the phone Live is gone and replace a good connection.
+    if (socket != m_connection && m_connection && !hasEnded(m_connection))
+        return;
     setConnected(false);
     publish(ConnectionState::disconnected());
 }

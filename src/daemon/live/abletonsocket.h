@@ -28,6 +28,8 @@ public:
     {
         std::chrono::milliseconds cancelWaitingAfter{500}; // a refused attempt is dropped then
         std::chrono::milliseconds pingInterval{2000};      // next ping after each reply
+        // A server that connects and never identifies itself is dropped then.
+        std::chrono::milliseconds validationTimeout{3000};
     };
 
     AbletonSocket(DaemonStateCache &cache, PhoneRelay &phone, Timing timing,
@@ -77,6 +79,7 @@ private:
     void onReady(QTcpSocket *socket);
     void onError(QTcpSocket *socket);
     void onClosed(QTcpSocket *socket);
+    void onValidationTimeout();
     void readFrames(QTcpSocket *socket);
     bool isCurrent(QTcpSocket *socket) const;
     void handlePayload(const QByteArray &payload);
@@ -98,4 +101,5 @@ private:
     bool m_serverValidated = false;
     bool m_isConnected = false;
     QTimer m_pingTimer; // one pending ping at most, however many replies arrive
+    QTimer m_validationTimer;
 };

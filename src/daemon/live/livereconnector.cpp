@@ -7,13 +7,16 @@
 
 LiveReconnector::LiveReconnector(AbletonSocket &socket, QString serverConfigPath,
                                  std::chrono::milliseconds delay, QObject *parent)
-    : QObject(parent), m_socket(socket), m_serverConfigPath(std::move(serverConfigPath))
+    : QObject(parent), m_socket(socket), m_serverConfigPath(std::move(serverConfigPath)),
+      m_serverFile(m_serverConfigPath)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(delay);
     QObject::connect(&m_timer, &QTimer::timeout, this, &LiveReconnector::connectNow);
     QObject::connect(&m_socket, &AbletonSocket::connectionStateChanged, this,
                      &LiveReconnector::onConnectionState);
+    QObject::connect(&m_serverFile, &ServerFileWatcher::changed, this,
+                     &LiveReconnector::onServerFileChanged);
 }
 
 void LiveReconnector::start()
@@ -33,8 +36,15 @@ quint16 LiveReconnector::portToUse(const QString &serverConfigPath)
 
 void LiveReconnector::onConnectionState(const ConnectionState &state)
 {
-    if (state.kind == ConnectionState::Kind::Disconnected)
-        m_timer.start();
+    if (state.kind != ConnectionState::Kind::Disconnected)
+        return;
+    if (std::exchange(m_changedWhileConnected, false)) {
+        // Live published a new port while this connection lasted: go there now.
+        m_timer.stop();
+        QMetaObject::invokeMethod(this, &LiveReconnector::connectNow, Qt::QueuedConnection);
+        return;
+    }
+    m_timer.start();
 }
 
 void LiveReconnector::connectNow()
@@ -42,4 +52,14 @@ void LiveReconnector::connectNow()
     const quint16 port = portToUse(m_serverConfigPath);
     emit connecting(port);
     m_socket.connectToLive(port);
+}
+
+void LiveReconnector::onServerFileChanged()
+{
+    if (m_socket.isConnected()) {
+        m_changedWhileConnected = true; // the connection's end brings the reconnection
+        return;
+    }
+    m_timer.stop();
+    connectNow();
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "serverfilewatcher.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -12,7 +14,8 @@ struct ConnectionState;
 
 // Keeps the daemon looking for Live: connects at start, and again a short delay
 // after every disconnection, forever, reading server.json afresh each time so a
-// port the Remote Script publishes later is picked up.
+// port the Remote Script publishes later is picked up. A change of server.json while
+// Live is away connects at once instead of waiting for the delay.
 class LiveReconnector final : public QObject
 {
     Q_OBJECT
@@ -34,8 +37,11 @@ signals:
 private:
     void onConnectionState(const ConnectionState &state);
     void connectNow();
+    void onServerFileChanged();
 
     AbletonSocket &m_socket;
     QString m_serverConfigPath;
     QTimer m_timer; // one pending reconnection at most
+    ServerFileWatcher m_serverFile;
+    bool m_changedWhileConnected = false; // reconnect at once when this connection ends
 };

@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+#include "abletonsocket.h"
+#include "daemonstatecache.h"
+#include "liveclientharness.h"
+#include "livereconnector.h"
+#include "recordingphone.h"
+#include "serverfilewatcher.h"
+#include "serverportfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+enum class Write
+{
+    Atomic, // the Remote Script's way: a temporary file renamed over the old one
+    InPlace,
+    Remove,
+    Neighbour, // another file in the same folder
+};
+
+void apply(const QString &path, Write how, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (how == Write::Atomic) {
+        QSaveFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        QVERIFY(file.commit());
+    } else if (how == Write::InPlace) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    } else if (how == Write::Remove) {
+        QVERIFY(QFile::remove(path));
+    } else {
+        QFile file(path + QStringLiteral(".other"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+}
+
+} // namespace
+
+class TestServerFileWatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each step is written and must (or must not) be reported; the watch has to last
+    // through renames that replace the watched file and folders made after the start.
+    void reportsEveryChangeOfTheFile_data()
+    {
+        QTest::addColumn<bool>("folderExists");
+        QTest::addColumn<QList<int>>("steps"); // Write values
+        QTest::addColumn<QList<bool>>("reported");
+        const int atomic = int(Write::Atomic), inPlace = int(Write::InPlace);
+        QTest::newRow("renamed over, again and again")
+            << true << QList<int>{atomic, atomic, atomic} << QList<bool>{true, true, true};
+        QTest::newRow("folder made later")
+            << false << QList<int>{atomic, atomic} << QList<bool>{true, true};
+        QTest::newRow("written in place, removed, back")
+            << true << QList<int>{inPlace, int(Write::Remove), atomic}
+            << QList<bool>{true, false, true};
+        QTest::newRow("a neighbour changes")
+            << true << QList<int>{int(Write::Neighbour), atomic} << QList<bool>{false, true};
+    }
+    void reportsEveryChangeOfTheFile()
+    {
+        QFETCH(bool, folderExists);
+        QFETCH(QList<int>, steps);
+        QFETCH(QList<bool>, reported);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Library/Marquell/server.json"));
+        if (folderExists)
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        ServerFileWatcher watcher(path);
+        QSignalSpy changes(&watcher, &ServerFileWatcher::changed);
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            apply(path, Write(steps[i]), portJson(6000 + int(i)));
+            if (reported[i]) {
+                QTRY_COMPARE_WITH_TIMEOUT(changes.count(), 1, 2000);
+            } else {
+                QTest::qWait(100); // nothing to wait for: an event that must not come
+                QCOMPARE(changes.count(), 0);
+            }
+            changes.clear();
+        }
+    }
+
+    // The application's detector ticks once an hour here: only the file can make it
+    // find Live, before and after a teardown.
+    void applicationFindsLiveWhenItPublishes()
+    {
+        LiveClientHarness h;
+        h.detector.startDetection();
+        for (int round = 0; round < 2; ++round) {
+            ScriptedLiveServer live;
+            live.setGreeting(frame(livelink::kServerIdentity));
+            h.home.writeServerJson(portJson(live.port()));
+            QTRY_COMPARE(live.received(), livelink::kClientIdentity);
+            QTRY_COMPARE(h.status.count(kConnected), round + 1);
+            live.closeClients();
+            QTRY_VERIFY(h.detector.isDetecting());
+        }
+    }
+
+    // The daemon's reconnection waits an hour here; the file brings it back at once.
+    void daemonFindsLiveWhenItPublishes()
+    {
+        TempHome home;
+        home.writeServerJson(portJson(ScriptedLiveServer::closedPort()));
+        mlog::Capture log;
+        RecordingPhone phone;
+        DaemonStateCache cache(phone);
+        AbletonSocket socket(cache, phone, AbletonSocket::Timing{std::chrono::hours(1), 1h});
+        LiveReconnector reconnector(socket, serverportfile::serverConfigPath(), 1h);
+        reconnector.start();
+        for (int round = 0; round < 2; ++round) {
+            ScriptedLiveServer live;
+            live.setGreeting(frame(livelink::kServerIdentity));
+            home.writeServerJson(portJson(live.port()));
+            QTRY_COMPARE(live.received(), livelink::kClientIdentity);
+            QVERIFY(socket.isConnected());
+            live.closeClients();
+            QTRY_VERIFY(!socket.isConnected());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerFileWatch)
+#include "tst_serverfilewatch.moc"
