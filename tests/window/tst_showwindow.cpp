@@ -469,11 +469,15 @@ private slots:
     // --- settings, bridge, panels --------------------------------------------------
 
     // The switch stores the setting, which a window loaded later shows; the bridge
-    // button launches the daemon.
+    // button launches the daemon; the MIDI button asks for the mapping window.
     void autoConnectSwitchAndBridgeButton()
     {
         ShowWindowFixture f;
         f.show();
+        QSignalSpy midiRequests(f.poolPane, &StagerunViewController::midiMapWindowRequested);
+        QTest::mouseClick(f.poolPane->findChild<QAbstractButton *>(QStringLiteral("midiMapButton")),
+                          Qt::LeftButton);
+        QCOMPARE(midiRequests.count(), 1);
         QCheckBox *sw = f.poolPane->autoConnectToDaemonStatus();
         for (const bool on : {true, false}) {
             QTest::mouseClick(sw, Qt::LeftButton, {}, QPoint(10, sw->height() / 2));

@@ -44,8 +44,9 @@ void MIDIManager::start()
 
 void MIDIManager::setupMIDI()
 {
-    if (m_ready)
-        return;
+    if (m_setUpDone)
+        return; // a failure is not retried: it is logged once
+    m_setUpDone = true;
     if (const int status = m_backend.clientStatus(); status != 0) {
         // Learning is then unavailable; the window still lists (no) sources.
         mlog::out(QStringLiteral("Error creating MIDI client: %1").arg(status));
@@ -60,7 +61,6 @@ void MIDIManager::setupMIDI()
         }
     });
     connect(&m_backend, &MidiBackend::sourcesChanged, this, &MIDIManager::sourcesDidChange);
-    m_ready = true;
     mlog::out(QStringLiteral("MIDI client and input port initialized."));
 }
 

@@ -88,5 +88,5 @@ private:
     std::optional<qint32> m_selected;
     int m_selectedMappingTag = -1;
     QMap<int, MappingData> m_tempMappings;
-    bool m_ready = false;
+    bool m_setUpDone = false;
 };
