@@ -1,0 +1,270 @@
+// SPDX-License-Identifier: MIT
+#include "rtmidibackend.h"
+
+#include "log.h"
+#include "midiportid.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int pollIntervalMs = 1000;
+
+int statusOf(RtMidiError::Type type)
+{
+    return -(100 + int(type));
+}
+
+void onError(RtMidiError::Type type, const std::string &text, void *userData)
+{
+    auto *record = static_cast<RtMidiBackend::ErrorRecord *>(userData);
+    if (record->live) {
+        mlog::system(QStringLiteral("RtMidiBackend: ") + QString::fromStdString(text));
+        return;
+    }
+    // Keep the first failure: later ones are usually its consequences.
+    if (record->status == 0) {
+        record->status = statusOf(type);
+        record->text = text;
+    }
+}
+
+QSet<QPair<qint32, QString>> identities(const QList<MidiSourceInfo> &sources)
+{
+    QSet<QPair<qint32, QString>> set;
+    for (const MidiSourceInfo &s : sources)
+        set.insert({s.uniqueID, s.name});
+    return set;
+}
+
+} // namespace
+
+// One connected source: its own RtMidiIn (declared last, so it is closed before the
+// context its callback reads goes away).
+struct RtMidiBackend::Input
+{
+    RtMidiBackend *backend = nullptr;
+    qint32 id = 0;
+    ErrorRecord error;
+    std::unique_ptr<RtMidiIn> in;
+
+    static void onMessage(double, std::vector<unsigned char> *message, void *userData)
+    {
+        const auto *input = static_cast<const Input *>(userData);
+        if (message->empty() || !input->backend->m_handler)
+            return;
+        input->backend->m_handler(input->id,
+                                  QByteArray(reinterpret_cast<const char *>(message->data()),
+                                             qsizetype(message->size())));
+    }
+};
+
+RtMidiBackend::RtMidiBackend(RtMidi::Api api, const QString &clientName, QObject *parent)
+    : MidiBackend(parent), m_clientName(clientName)
+{
+    std::vector<RtMidi::Api> apis;
+    if (api == RtMidi::UNSPECIFIED)
+        RtMidi::getCompiledApi(apis);
+    else
+        apis.push_back(api);
+    std::erase(apis, RtMidi::RTMIDI_DUMMY);
+
+    m_clientStatus = statusOf(RtMidiError::NO_DEVICES_FOUND);
+    for (const RtMidi::Api candidate : apis) {
+        try {
+            auto probe = std::make_unique<RtMidiIn>(
+                candidate, (clientName + QStringLiteral(" Ports")).toStdString());
+            probe->setErrorCallback(&onError, &m_probeError);
+            m_probeError.reset();
+            // JACK without a server constructs fine and fails here.
+            probe->getPortCount();
+            if (m_probeError.status != 0) {
+                m_clientStatus = m_probeError.status;
+                continue;
+            }
+            m_api = candidate;
+            m_probe = std::move(probe);
+            m_clientStatus = 0;
+            break;
+        } catch (const RtMidiError &error) {
+            m_clientStatus = statusOf(error.getType());
+        }
+    }
+    if (!m_probe)
+        return;
+
+    m_sources = enumerate(*m_probe);
+    m_poll.setInterval(pollIntervalMs);
+    connect(&m_poll, &QTimer::timeout, this, &RtMidiBackend::refresh);
+    m_poll.start();
+}
+
+RtMidiBackend::~RtMidiBackend()
+{
+    m_poll.stop();
+    m_inputs.clear();
+    QMutexLocker lock(&m_outMutex);
+    m_out.reset();
+}
+
+QString RtMidiBackend::apiName() const
+{
+    if (!m_probe)
+        return QStringLiteral("none");
+    switch (m_api) {
+    case RtMidi::LINUX_ALSA:
+        return QStringLiteral("ALSA");
+    case RtMidi::UNIX_JACK:
+        return QStringLiteral("JACK");
+    case RtMidi::MACOSX_CORE:
+        return QStringLiteral("CoreMIDI");
+    default:
+        return QString::fromStdString(RtMidi::getApiDisplayName(m_api));
+    }
+}
+
+QList<MidiSourceInfo> RtMidiBackend::enumerate(RtMidiIn &in) const
+{
+    QStringList names;
+    const unsigned count = in.getPortCount();
+    for (unsigned i = 0; i < count; ++i)
+        names.append(QString::fromStdString(in.getPortName(i)));
+    return midiportid::identify(names, m_api == RtMidi::LINUX_ALSA);
+}
+
+void RtMidiBackend::refresh()
+{
+    if (!m_probe)
+        return;
+    m_probeError.reset();
+    const QList<MidiSourceInfo> fresh = enumerate(*m_probe);
+    if (m_probeError.status != 0)
+        return; // a failed read says nothing about the devices; try again next time
+    const bool changed = identities(fresh) != identities(m_sources);
+    m_sources = fresh;
+    if (!changed)
+        return;
+    // A vanished source's input is closed, so that it is connected anew when it returns.
+    std::erase_if(m_inputs, [&](const auto &entry) {
+        return std::none_of(fresh.cbegin(), fresh.cend(),
+                            [&](const MidiSourceInfo &s) { return s.uniqueID == entry.first; });
+    });
+    emit sourcesChanged();
+}
+
+int RtMidiBackend::connectSource(qint32 uniqueID)
+{
+    if (!m_probe)
+        return m_clientStatus;
+    if (m_inputs.contains(uniqueID))
+        return 0;
+    auto input = std::make_unique<Input>();
+    input->backend = this;
+    input->id = uniqueID;
+    try {
+        input->in =
+            std::make_unique<RtMidiIn>(m_api, (m_clientName + QStringLiteral(" In")).toStdString());
+    } catch (const RtMidiError &error) {
+        return statusOf(error.getType());
+    }
+    input->in->setErrorCallback(&onError, &input->error);
+    // The ID is resolved against this object's own fresh list, never a cached index.
+    const QList<MidiSourceInfo> now = enumerate(*input->in);
+    const auto found = std::find_if(
+        now.cbegin(), now.cend(), [&](const MidiSourceInfo &s) { return s.uniqueID == uniqueID; });
+    if (found == now.cend())
+        return noSuchSource;
+    input->in->setCallback(&Input::onMessage, input.get());
+    input->in->ignoreTypes(false, false, false); // SysEx, timing and active sensing pass
+    input->in->openPort(unsigned(found->index), "in");
+    if (input->error.status != 0)
+        return input->error.status;
+    input->error.live = true;
+    m_inputs.emplace(uniqueID, std::move(input));
+    return 0;
+}
+
+void RtMidiBackend::disconnectSource(qint32 uniqueID)
+{
+    m_inputs.erase(uniqueID);
+}
+
+QList<qint32> RtMidiBackend::connectedSources() const
+{
+    QList<qint32> ids;
+    for (const auto &entry : m_inputs)
+        ids.append(entry.first);
+    return ids;
+}
+
+int RtMidiBackend::openVirtualSource(const QString &name)
+{
+    if (!m_probe)
+        return m_clientStatus;
+    QMutexLocker lock(&m_outMutex);
+    if (m_out)
+        return 0;
+    std::unique_ptr<RtMidiOut> out;
+    try {
+        out = std::make_unique<RtMidiOut>(m_api, m_clientName.toStdString());
+    } catch (const RtMidiError &error) {
+        return statusOf(error.getType());
+    }
+    m_outError.reset();
+    out->setErrorCallback(&onError, &m_outError);
+    const QList<MidiSourceInfo> before = enumerate(*m_probe);
+    out->openVirtualPort(name.toStdString());
+    if (m_outError.status != 0)
+        return m_outError.status;
+
+    // Our port's ID must be the one enumeration lists for it, and only enumeration
+    // knows the full name (JACK's "client:port", the client maybe renamed "-01").
+    const QList<MidiSourceInfo> after = enumerate(*m_probe);
+    qint32 id = midiportid::forName(name);
+    for (const MidiSourceInfo &s : after) {
+        const bool isNew = std::none_of(before.cbegin(), before.cend(),
+                                        [&](const auto &b) { return b.uniqueID == s.uniqueID; });
+        if (isNew && s.name.contains(name)) {
+            id = s.uniqueID;
+            break;
+        }
+    }
+    m_out = std::move(out);
+    m_virtualID = id;
+    lock.unlock();
+    refresh();
+    return 0;
+}
+
+MidiBackend::SendResult RtMidiBackend::sendOnVirtualSource(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return SendResult::Rejected;
+    QMutexLocker lock(&m_outMutex);
+    if (!m_out) {
+        m_lastStatus.storeRelaxed(statusOf(RtMidiError::INVALID_USE));
+        return SendResult::Failed;
+    }
+    m_outError.reset();
+    m_out->sendMessage(reinterpret_cast<const unsigned char *>(bytes.data()), size_t(bytes.size()));
+    if (m_outError.status != 0) {
+        m_lastStatus.storeRelaxed(m_outError.status);
+        return SendResult::Failed;
+    }
+    return SendResult::Sent;
+}
+
+std::unique_ptr<MidiBackend> createMidiBackend(const QString &clientName)
+{
+    RtMidi::Api api = RtMidi::UNSPECIFIED;
+    const QByteArray forced = qgetenv("MARQUELL_MIDI_API");
+    if (!forced.isEmpty()) {
+        api = RtMidi::getCompiledApiByName(forced.toLower().toStdString());
+        if (api == RtMidi::UNSPECIFIED)
+            mlog::system(QStringLiteral("MIDI: MARQUELL_MIDI_API=") + QString::fromUtf8(forced) +
+                         QStringLiteral(" is not available; choosing automatically"));
+    }
+    return std::make_unique<RtMidiBackend>(api, clientName);
+}
