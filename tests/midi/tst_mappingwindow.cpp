@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QToolButton>
 #include <QtTest>
 
@@ -143,20 +144,31 @@ private slots:
         QVERIFY(!f.view->cell(1)->isSelected());
     }
 
-    void secondRequestRaisesTheOpenWindow()
+    void secondRequestRaisesAndOpenStateIsRemembered()
     {
         MidiFixture f;
-        QWidget showWindow;
-        PopUpWindowController opener(*f.manager, &showWindow);
-        opener.showWindow();
-        QPointer<QWidget> first = opener.window();
+        QSettings settings(f.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        auto showWindow = std::make_unique<QWidget>();
+        auto *opener = new PopUpWindowController(*f.manager, settings, showWindow.get());
+        opener->restoreWindow(); // never opened: stays closed
+        QVERIFY(!opener->window());
+        opener->showWindow();
+        QPointer<QWidget> first = opener->window();
         QVERIFY(first && first->isVisible());
-        opener.showWindow();
-        QCOMPARE(opener.window(), first.data());
+        opener->showWindow();
+        QCOMPARE(opener->window(), first.data());
         first->close(); // deleted on close
         QTRY_VERIFY(!first);
-        opener.showWindow();
-        QVERIFY(opener.window() && opener.window()->isVisible());
+        opener->showWindow();
+        QVERIFY(opener->window() && opener->window()->isVisible());
+
+        // Open at quit (the show window goes and takes it along): open at the next launch.
+        showWindow.reset();
+        PopUpWindowController next(*f.manager, settings, nullptr);
+        next.restoreWindow();
+        QVERIFY(next.window() && next.window()->isVisible());
+        next.window()->close();
+        QCOMPARE(settings.value("MidiMapWindow/open").toBool(), false);
     }
 };
 
