@@ -92,7 +92,9 @@ private slots:
     {
         WindowFixture f({pedalA});
         f.store.setLastPortUniqueID(pedalA);
-        f.open();
+        // Reopened at launch: the window is there before the manager starts.
+        f.view = std::make_unique<PopUpViewController>(*f.manager);
+        f.manager->start();
         QCOMPARE(f.view->midiInputSelect()->currentText(), QStringLiteral("Pedal 11"));
         f.learn(2, QByteArray("\xB9\x07\x40", 3));
         QVERIFY(f.view->cell(2)->isSelected() && !f.view->cell(1)->isSelected());

@@ -40,6 +40,8 @@ void MIDIManager::start()
     setupMIDI();
     refreshSources();
     restoreLastPort();
+    // A mapping window reopened before launch finished lists the sources now.
+    emit sourcesUpdated();
 }
 
 void MIDIManager::setupMIDI()

@@ -67,7 +67,7 @@ public:
     TransportMappings &mappings() { return m_mappings; }
 
 signals:
-    // The source list was rebuilt because devices came or went.
+    // The source list was rebuilt: at start, or because devices came or went.
     void sourcesUpdated();
     // A control was learnt for tag (not yet applied).
     void mappingDataReceived(const MappingData &mapping, int tag);
