@@ -474,9 +474,10 @@ private slots:
     {
         ShowWindowFixture f;
         f.show();
-        QSignalSpy midiRequests(f.poolPane, &StagerunViewController::midiMapWindowRequested);
-        QTest::mouseClick(f.poolPane->findChild<QAbstractButton *>(QStringLiteral("midiMapButton")),
-                          Qt::LeftButton);
+        QSignalSpy midiRequests(f.setlistPane, &StagerunViewController::midiMapWindowRequested);
+        QTest::mouseClick(
+            f.setlistPane->findChild<QAbstractButton *>(QStringLiteral("midiMapButton")),
+            Qt::LeftButton);
         QCOMPARE(midiRequests.count(), 1);
         QCheckBox *sw = f.poolPane->autoConnectToDaemonStatus();
         for (const bool on : {true, false}) {
