@@ -5,7 +5,11 @@
 #include "appearance.h"
 #include "commandline.h"
 #include "detectorcontrol.h"
+#include "lastportstore.h"
+#include "midibackend.h"
+#include "midimanager.h"
 #include "persistentstore.h"
+#include "popupwindowcontroller.h"
 #include "qtuserprompts.h"
 #include "remotescriptinstaller.h"
 #include "serverdetector.h"
@@ -93,9 +97,20 @@ int main(int argc, char *argv[])
     delegate.setDetector(&liveLink->detectorControl);
     const std::unique_ptr<QMenuBar> menu(createApplicationMenu(delegate));
 
+    // MIDI learn: one back-end and one manager, set up (and the last input reconnected)
+    // by the launch sequence. Made before the window, which shows the manager's state.
+    const std::unique_ptr<MidiBackend> midiBackend = createMidiBackend(QStringLiteral("Marquell"));
+    LastPortStore lastPort(&store);
+    MIDIManager midi(*midiBackend, liveLink->mappings, liveLink->client, lastPort);
+    delegate.setMidiSetupHook([&midi] { midi.start(); });
+
     ShowWindowServices services{liveLink->songs, liveLink->client, delegate};
     const std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
     wireShowWindow(*window, *liveLink, delegate);
+    auto *midiMapWindow = new PopUpWindowController(midi, settings, window.get()); // window owns it
+    for (StagerunViewController *pane : {window->setlistPane(), window->songPoolPane()})
+        QObject::connect(pane, &StagerunViewController::midiMapWindowRequested, midiMapWindow,
+                         &PopUpWindowController::showWindow);
 
     bool quitApproved = false;
     QObject::connect(&delegate, &AppDelegate::quitApproved, &app, [&quitApproved] {
@@ -118,6 +133,7 @@ int main(int argc, char *argv[])
                      &StageRunMainWindow::saveWindowState);
 
     window->show();
+    midiMapWindow->restoreWindow();
 
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     const int status = app.exec();

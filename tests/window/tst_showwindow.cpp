@@ -370,11 +370,17 @@ private slots:
         QCOMPARE(a->property("imageName").toString(), QStringLiteral("play"));
     }
 
-    // The switch is a stored setting a later window shows; the bridge button launches.
+    // The switch stores the setting, which a window loaded later shows; the bridge
+    // button launches the daemon; the MIDI button asks for the mapping window.
     void autoConnectSwitchAndBridgeButton()
     {
         ShowWindowFixture f;
         f.show();
+        QSignalSpy midiRequests(f.setlistPane, &StagerunViewController::midiMapWindowRequested);
+        QTest::mouseClick(
+            f.setlistPane->findChild<QAbstractButton *>(QStringLiteral("midiMapButton")),
+            Qt::LeftButton);
+        QCOMPARE(midiRequests.count(), 1);
         QCheckBox *sw = f.poolPane->autoConnectToDaemonStatus();
         for (const bool on : {true, false}) {
             QTest::mouseClick(sw, Qt::LeftButton, {}, QPoint(10, sw->height() / 2));

@@ -1,18 +1,26 @@
 // SPDX-License-Identifier: MIT
 // Opens the show window with demo songs and saves a picture of it, to look at the
 // window without Live: marquell_windowpreview [out.png] [--playing] [--collapsed] [--show]
+// With --midi it pictures the MIDI mapping window instead, over in-memory MIDI.
 #include "daemonlauncher.h"
+#include "fakemidibackend.h"
+#include "lastportstore.h"
 #include "livelinksender.h"
 #include "log.h"
+#include "mappingcell.h"
+#include "midimanager.h"
+#include "popupwindowcontroller.h"
 #include "showwindow.h"
 #include "songmanager.h"
 #include "stageruntableview.h"
 #include "stagerunviewcontroller.h"
+#include "transportmappings.h"
 
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 namespace {
 
@@ -76,6 +84,33 @@ int main(int argc, char **argv)
     }
 
     PrintingSender sender;
+    if (args.contains(QLatin1String("--midi"))) {
+        FakeMidiBackend midi;
+        midi.addSource(QStringLiteral("FS-6 Foot Switch"), 1);
+        midi.addSource(QStringLiteral("Keystation 49"), 2);
+        TransportMappings mappings;
+        mappings.playMapping = MappingData{1, 0, 80};
+        mappings.stopMapping = MappingData{1, 0, 81};
+        LastPortStore lastPort(nullptr);
+        MIDIManager manager(midi, mappings, sender, lastPort);
+        manager.start();
+        manager.selectSource(0);
+        QSettings settings;
+        PopUpWindowController opener(manager, settings, nullptr);
+        opener.showWindow();
+        // The performer clicked the next tile and stepped on a pedal; not applied yet.
+        opener.window()
+            ->findChild<MappingCell *>(QStringLiteral("mappingCell4"))
+            ->button()
+            ->click();
+        manager.updateTempMapping(0, 9, 36, manager.selectedMappingTag());
+        QTimer::singleShot(200, &app, [&] {
+            opener.window()->grab().save(out);
+            mlog::out(QStringLiteral("saved ") + out);
+            app.quit();
+        });
+        return app.exec();
+    }
     PrintingLauncher launcher;
     SongManager songs(sender);
     ShowWindowServices services{songs, sender, launcher};

@@ -159,6 +159,7 @@ void StagerunViewController::connectActions()
         {"addButton", &StagerunViewController::addToSetlistButtonPressed},
         {"removeButton", &StagerunViewController::removeFromSetlistButtonPressed},
         {"iosBridgeButton", &StagerunViewController::openiOSBridge},
+        {"midiMapButton", &StagerunViewController::openMidiMapWindowPressed},
         {"panelToggleButton", &StagerunViewController::panelToggler},
     };
     for (const auto &[name, slot] : actions) {

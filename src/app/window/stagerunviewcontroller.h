@@ -100,9 +100,14 @@ public slots:
     void cueModeSwitched(int index);
     void autoConnectToDaemonToggle(bool on);
     void openiOSBridge();
+    void openMidiMapWindowPressed() { emit midiMapWindowRequested(); }
     void panelToggler();
     QMessageBox *orderFrontStandardAboutPanel();
     QMessageBox *showHelp();
+
+signals:
+    // The MIDI button: the composition root opens (or raises) the mapping window.
+    void midiMapWindowRequested();
 
 private:
     StageRunSVController *parentSplitViewController() const;
