@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "abletonsocket.h"
+#include "daemonlivefixture.h"
 #include "daemonstatecache.h"
 #include "liveclientharness.h"
 #include "livereconnector.h"
-#include "recordingphone.h"
 #include "serverportfile.h"
 
 #include <QRandomGenerator>

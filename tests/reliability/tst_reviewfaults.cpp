@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "appdelegate.h"
 #include "detectorcontrol.h"
+#include "lifecyclefixtures.h"
 #include "liveclientharness.h"
 #include "log.h"
 #include "persistentstore.h"
-#include "scriptfixture.h"
 #include "singleinstancelock.h"
 #include "songmanager.h"
 #include "temphome.h"
@@ -145,7 +145,7 @@ private slots:
         PersistentStore store;
         QVERIFY(store.open(home.path() + QStringLiteral("/appdata")));
         const QString shipped = home.path() + QStringLiteral("/shipped");
-        scriptfixture::writeShippedFiles(shipped, QStringLiteral("v1.5"));
+        lifecyclefixtures::writeShippedFiles(shipped, QStringLiteral("v1.5"));
         const QString library = home.path() + QStringLiteral("/Elsewhere/User Library");
         QVERIFY(QDir().mkpath(library));
 
