@@ -24,7 +24,13 @@ QString describe(qint32 errorCode)
 
 } // namespace
 
-DnsSdAdvertiser::DnsSdAdvertiser(QObject *parent) : ServiceAdvertiser(parent) {}
+DnsSdAdvertiser::DnsSdAdvertiser(QObject *parent) : ServiceAdvertiser(parent)
+{
+    // Avahi's compatibility layer otherwise prints a three-line warning to the
+    // performer's terminal at every start; it works the same either way.
+    if (qEnvironmentVariableIsEmpty("AVAHI_COMPAT_NOWARN"))
+        qputenv("AVAHI_COMPAT_NOWARN", "1");
+}
 
 DnsSdAdvertiser::~DnsSdAdvertiser()
 {
