@@ -23,10 +23,7 @@ int main(int argc, char *argv[])
 
     PhoneSide side;
     // A show in the cache: every client gets the whole of it on connect.
-    QByteArray pool(1, 3);
-    for (int i = 0; i < 40; ++i)
-        pool += QByteArray(8, char(0x80 + i)) + char(6) + "Song " + char('A' + i % 26) + char(4) +
-                "3:45";
+    const QByteArray pool = fortySongPool();
     side.cache.currentState().songData = pool;
     side.cache.currentState().bpm = QByteArray("\x08\x00\x00\x2f\x12", 5);
     const quint16 port = side.phone.listeningPort();

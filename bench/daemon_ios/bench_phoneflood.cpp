@@ -83,10 +83,7 @@ int main(int argc, char *argv[])
     const int slowSeconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 5;
 
     PhoneSide side;
-    QByteArray pool(1, 3);
-    for (int i = 0; i < 40; ++i)
-        pool += QByteArray(8, char(0x80 + i)) + char(6) + "Song " + char('A' + i % 26) + char(4) +
-                "3:45";
+    const QByteArray pool = fortySongPool();
     side.cache.currentState().songData = pool;
     const long rssStart = rssKiB();
 

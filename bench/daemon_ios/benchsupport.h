@@ -166,6 +166,16 @@ struct PhoneSide
 
 // The daemon prints its lines as in use; keep them out of the figures, which go to
 // the returned stream (the original standard output).
+// A cached song pool of 40 songs: the show a phone gets whole on connect.
+inline QByteArray fortySongPool()
+{
+    QByteArray pool(1, 3);
+    for (int i = 0; i < 40; ++i)
+        pool += QByteArray(8, char(0x80 + i)) + char(6) + "Song " + char('A' + i % 26) + char(4) +
+                "3:45";
+    return pool;
+}
+
 inline FILE *resultsStream()
 {
     const int fd = ::dup(STDOUT_FILENO);
