@@ -3,11 +3,14 @@
 // daemon and a scripted Live server on loopback (all started and ended here).
 //
 //   node bench/web/bench_web.mjs [changes, default 1000] [idle seconds, default 30]
+//                                [ms between changes with 20 pages, default 100]
 //
 // Latency: a tempo frame written by the scripted server -> the tempo element's text
 // changed in the page (a MutationObserver's time stamp), for 1 and for 20 pages.
-// Both sides read the system clock (Date.now(), 1 ms steps), so no clock alignment
-// is needed; figures are whole milliseconds.
+// Twenty headless renderers share this machine's cores, which twenty phones would
+// not, so the daemon's own share is measured too: the same frame -> the update
+// read by each of 20 bare WebSocket clients. Both sides read the system clock
+// (Date.now(), 1 ms steps), so no clock alignment is needed; figures are whole ms.
 import { mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { availableParallelism, loadavg } from 'node:os';
 import { join } from 'node:path';
@@ -16,6 +19,7 @@ import { launchBrowser, removeHome, startDaemon, stop, tempHome, waitFor } from 
 
 const changes = Number(process.argv[2] || 1000);
 const idleSeconds = Number(process.argv[3] || 30);
+const spacing20 = Number(process.argv[4] || 100);
 const now = () => Date.now();
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
@@ -46,6 +50,60 @@ function scriptedLive() {
   })));
 }
 
+// A bare WebSocket client (the page's origin, text frames only) that stamps each
+// tempo it reads; the daemon's frames to a client are never masked.
+function wireClient(port) {
+  return new Promise((resolve, reject) => {
+    const socket = net.connect(port, '127.0.0.1');
+    const seen = [];
+    let buffer = Buffer.alloc(0);
+    let open = false;
+    socket.setNoDelay(true);
+    socket.on('error', reject);
+    socket.on('connect', () => socket.write(`GET /ws HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n`
+      + `Origin: http://127.0.0.1:${port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n`
+      + 'Sec-WebSocket-Key: bWFycXVlbGwtYmVuY2gtMQ==\r\nSec-WebSocket-Version: 13\r\n\r\n'));
+    socket.on('data', (chunk) => {
+      const at = now();
+      buffer = Buffer.concat([buffer, chunk]);
+      if (!open) {
+        const end = buffer.indexOf('\r\n\r\n');
+        if (end < 0) return;
+        open = true;
+        buffer = buffer.subarray(end + 4);
+        resolve({ socket, seen });
+      }
+      for (;;) {
+        if (buffer.length < 2) return;
+        const opcode = buffer[0] & 0x0f;
+        let length = buffer[1] & 0x7f;
+        let start = 2;
+        if (length === 126) { if (buffer.length < 4) return; length = buffer.readUInt16BE(2); start = 4; }
+        else if (length === 127) { if (buffer.length < 10) return; length = Number(buffer.readBigUInt64BE(2)); start = 10; }
+        if (buffer.length < start + length) return;
+        const text = buffer.subarray(start, start + length).toString();
+        buffer = buffer.subarray(start + length);
+        if (opcode !== 1) continue;
+        const tempo = JSON.parse(text).tempo;
+        if (tempo !== undefined && tempo !== null) seen.push([at, String(tempo)]);
+      }
+    });
+  });
+}
+
+// Share of the machine's time spent busy, from /proc/stat, between two calls.
+function busyMeter() {
+  const read = () => readFileSync('/proc/stat', 'utf8').split('\n')[0].split(/\s+/).slice(1).map(Number);
+  let last = read();
+  return () => {
+    const current = read();
+    const delta = current.map((v, i) => v - last[i]);
+    last = current;
+    const total = delta.reduce((a, b) => a + b, 0);
+    return total ? (100 * (total - delta[3] - delta[4])) / total : 0;
+  };
+}
+
 function percentile(sorted, p) {
   return sorted[Math.min(sorted.length - 1, Math.floor((p / 100) * sorted.length))];
 }
@@ -67,7 +125,17 @@ async function openPages(browser, port, count) {
   return pages;
 }
 
-async function measure(live, pages, base, spacingMs) {
+// What a page has seen, in the same shape as a wire client's record.
+const pageObserver = (page) => ({
+  last: () => page.evaluate(() => document.getElementById('tempo').textContent),
+  seen: () => page.evaluate(() => window.seen),
+});
+const wireObserver = (client) => ({
+  last: async () => (client.seen.length ? client.seen[client.seen.length - 1][1] : null),
+  seen: async () => client.seen,
+});
+
+async function measure(live, observers, base, spacingMs) {
   const sentAt = new Map();
   for (let i = 0; i < changes; i++) {
     const hundredths = base + i;
@@ -78,10 +146,9 @@ async function measure(live, pages, base, spacingMs) {
   const last = String((base + changes - 1) / 100);
   const latencies = [];
   let missing = 0;
-  for (const page of pages) {
-    await waitFor(async () => (await page.evaluate(() => document.getElementById('tempo').textContent)) === last,
-      'the last change', 30000);
-    const seen = new Map((await page.evaluate(() => window.seen)).map(([t, text]) => [text, t]));
+  for (const observer of observers) {
+    await waitFor(async () => (await observer.last()) === last, 'the last change', 30000);
+    const seen = new Map((await observer.seen()).map(([t, text]) => [text, t]));
     for (const [text, sent] of sentAt) {
       if (seen.has(text)) latencies.push(seen.get(text) - sent);
       else missing++;
@@ -91,10 +158,15 @@ async function measure(live, pages, base, spacingMs) {
   return { latencies, missing };
 }
 
-function report(label, { latencies, missing }, extra) {
+function report(label, key, target, { latencies, missing }, extra) {
   const f = (ms) => String(ms).padStart(5);
-  console.log(`${label}: ${latencies.length} updates, ${missing} missed | p50 ${f(percentile(latencies, 50))} ms`
-    + ` | p99 ${f(percentile(latencies, 99))} ms | max ${f(latencies[latencies.length - 1])} ms | ${extra}`);
+  const p50 = percentile(latencies, 50);
+  const p99 = percentile(latencies, 99);
+  console.log(`${label}: ${latencies.length} updates, ${missing} missed | p50 ${f(p50)} ms`
+    + ` | p99 ${f(p99)} ms | max ${f(latencies[latencies.length - 1])} ms | ${extra}`);
+  console.log(`BENCH web_${key}_p50 ${p50} ms - -`);
+  console.log(`BENCH web_${key}_p99 ${p99} ms - ${target}`);
+  console.log(`BENCH web_${key}_missed ${missing} updates - =0`);
 }
 
 // Run time of every thread of the process, in seconds.
@@ -116,10 +188,20 @@ try {
     + ` load average ${loadavg()[0].toFixed(1)} on ${availableParallelism()} cores`);
   const one = await openPages(browser, daemon.port, 1);
   let cpu = cpuSeconds(daemon.pid);
-  const daemonCpu = () => { const used = cpuSeconds(daemon.pid) - cpu; cpu += used; return `daemon CPU ${used.toFixed(2)} s`; };
-  report(' 1 browser ', await measure(live, one, 6000, 10), daemonCpu());
+  const busy = busyMeter();
+  const figures = () => {
+    const used = cpuSeconds(daemon.pid) - cpu;
+    cpu += used;
+    return `daemon CPU ${used.toFixed(2)} s, machine ${busy().toFixed(0)} % busy`;
+  };
+  report(' 1 browser ', 'page_1', '<=30', await measure(live, one.map(pageObserver), 6000, 10), figures());
+  const wire = await Promise.all(Array.from({ length: 20 }, () => wireClient(daemon.port)));
+  busy();
+  report('20 sockets ', 'socket_20', '-', await measure(live, wire.map(wireObserver), 11000, spacing20), figures());
+  for (const client of wire) client.socket.destroy();
   const more = [...one, ...await openPages(browser, daemon.port, 19)];
-  report('20 browsers', await measure(live, more, 16000, 25), daemonCpu());
+  busy();
+  report('20 browsers', 'page_20', '<=60', await measure(live, more.map(pageObserver), 16000, spacing20), figures());
 
   await sleep(2000); // let the pages settle
   const before = cpuSeconds(daemon.pid);
@@ -129,6 +211,7 @@ try {
   const percent = (100 * used) / ((now() - started) / 1000);
   console.log(`daemon CPU, 20 idle browsers, ${idleSeconds} s: ${percent.toFixed(3)} % of one core`
     + ` (${cpuSeconds(daemon.pid).toFixed(2)} s in all since it started)`);
+  console.log(`BENCH web_idle_cpu_20 ${percent.toFixed(3)} % - <=0.5`);
 } finally {
   await browser.close();
   await stop(daemon);

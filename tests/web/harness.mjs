@@ -59,7 +59,8 @@ export function launchBrowser() {
   return chromium.launch({
     executablePath: process.env.MARQUELL_CHROMIUM || '/usr/bin/chromium',
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
+      '--disable-component-update', '--disable-sync', '--disable-renderer-backgrounding',
+      '--disable-background-timer-throttling', '--disable-backgrounding-occluded-windows'],
   });
 }
 

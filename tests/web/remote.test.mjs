@@ -3,6 +3,7 @@
 // simulator playing the demo set.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { demoSet, launchBrowser, liveSetlist, removeHome, startDaemon, startSimulator, stop, tempHome, waitFor }
@@ -81,6 +82,15 @@ test('Live going away shows "Live down"; its return recovers without a reload', 
 });
 
 // The README's picture: a phone mid-show (MARQUELL_WEB_SCREENSHOT names the file).
+// A browser's or phone's list of local web pages finds the daemon's page by DNS-SD.
+test('the page is advertised as a web service', { skip: process.env.MARQUELL_AVAHI !== '1' && 'no private Avahi' },
+  async () => {
+    const browsed = () => execFileSync('avahi-browse', ['-rpt', '_http._tcp'], { encoding: 'utf8', timeout: 10000 })
+      .split('\n').map((line) => line.split(';')).filter((f) => f[0] === '=' && f.length >= 10);
+    const found = await waitFor(() => browsed().find((f) => Number(f[8]) === daemon.port), 'the advertisement', 15000);
+    assert.equal(found[3], 'Marquell');
+  });
+
 test('playing in Live shows on the phone', async () => {
   sim.stdin.write('play\n');
   await page.locator('#playing[data-playing="true"]').waitFor();
