@@ -81,7 +81,6 @@ test('Live going away shows "Live down"; its return recovers without a reload', 
   await waitFor(async () => (await rowNames()).length > 0, 'the setlist again');
 });
 
-// The README's picture: a phone mid-show (MARQUELL_WEB_SCREENSHOT names the file).
 // A browser's or phone's list of local web pages finds the daemon's page by DNS-SD.
 test('the page is advertised as a web service', { skip: process.env.MARQUELL_AVAHI !== '1' && 'no private Avahi' },
   async () => {
@@ -91,6 +90,7 @@ test('the page is advertised as a web service', { skip: process.env.MARQUELL_AVA
     assert.equal(found[3], 'Marquell');
   });
 
+// The README's picture: a phone mid-show (MARQUELL_WEB_SCREENSHOT names the file).
 test('playing in Live shows on the phone', async () => {
   sim.stdin.write('play\n');
   await page.locator('#playing[data-playing="true"]').waitFor();
@@ -98,6 +98,26 @@ test('playing in Live shows on the phone', async () => {
   const path = process.env.MARQUELL_WEB_SCREENSHOT || join(env.HOME, 'phone.png');
   const png = await page.screenshot({ path });
   assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [360, 740]);
+});
+
+test('a frozen daemon shows "Daemon unreachable"; the page recovers when it runs again', async () => {
+  await page.evaluate(() => {
+    window.sameDocument = true;
+    window.lampChanges = [];
+    new MutationObserver(() => window.lampChanges.push(document.getElementById('lamp').dataset.state))
+      .observe(document.getElementById('lamp'), { attributes: true });
+  });
+  // Longer than the page's silence limit: the daemon's heartbeat alone keeps the lamp up.
+  await new Promise((resolve) => setTimeout(resolve, 8000));
+  assert.deepEqual(await page.evaluate(() => window.lampChanges), []);
+  process.kill(daemon.pid, 'SIGSTOP');
+  try {
+    await page.locator('#lamp[data-state="unreachable"]').waitFor({ timeout: 12000 });
+  } finally {
+    process.kill(daemon.pid, 'SIGCONT');
+  }
+  await page.locator('#lamp[data-state="up"]').waitFor({ timeout: 15000 });
+  assert.equal(await page.evaluate(() => window.sameDocument), true);
 });
 
 test('the daemon going away shows "Daemon unreachable"', async () => {

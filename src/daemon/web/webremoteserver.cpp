@@ -55,6 +55,8 @@ WebRemoteServer::WebRemoteServer(DaemonStateCache &cache, AbletonSocket &live, L
     QObject::connect(&m_live, &AbletonSocket::isConnectedChanged, this,
                      &WebRemoteServer::onLiveConnected);
     m_lastState = m_show.snapshot(m_cache.currentState(), m_liveUp, m_playing);
+    m_heartbeat.setInterval(m_limits.heartbeat);
+    QObject::connect(&m_heartbeat, &QTimer::timeout, this, &WebRemoteServer::sendHeartbeat);
 }
 
 WebRemoteServer::~WebRemoteServer()
@@ -167,6 +169,8 @@ void WebRemoteServer::acceptSockets()
                 .arg(peer(socket))
                 .arg(m_clients.size()));
         emit browserCountChanged(browserCount());
+        if (!m_heartbeat.isActive())
+            m_heartbeat.start();
         if (m_pin.isEmpty())
             admit(added);
         else
@@ -339,6 +343,20 @@ void WebRemoteServer::broadcastChanges()
     for (const auto &client : m_clients) {
         if (client->admitted && client->socket)
             client->socket->sendTextMessage(text);
+    }
+}
+
+void WebRemoteServer::sendHeartbeat()
+{
+    if (m_clients.empty()) {
+        m_heartbeat.stop();
+        return;
+    }
+    // Pages waiting for the PIN get it too: they must notice a vanished daemon as well.
+    static const QString alive = QStringLiteral("{\"type\":\"alive\"}");
+    for (const auto &client : m_clients) {
+        if (client->socket)
+            client->socket->sendTextMessage(alive);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -35,6 +36,9 @@ public:
         double burst = 40.0;                // taps in a row before the rate counts
         int wrongPins = 5;                  // from one address: it is shut out for a while
         std::chrono::milliseconds pinLockout{30000};
+        // A page that hears nothing for three of these counts the daemon as gone:
+        // a frozen daemon or a dropped Wi-Fi would otherwise show the last state as live.
+        std::chrono::milliseconds heartbeat{2000};
     };
 
     WebRemoteServer(DaemonStateCache &cache, AbletonSocket &live, Limits limits,
@@ -84,6 +88,7 @@ private:
     void onLiveConnected(bool connected);
     void broadcastChanges();
     void sendJson(QWebSocket *socket, const QJsonObject &message);
+    void sendHeartbeat();
 
     DaemonStateCache &m_cache;
     AbletonSocket &m_live;
@@ -100,6 +105,7 @@ private:
         QElapsedTimer shutOutSince;
     };
     QHash<QString, PinFailures> m_pinFailures;
+    QTimer m_heartbeat; // runs only while a browser is connected
     WebShowState m_show;
     QJsonObject m_lastState; // what every admitted browser has now
     bool m_liveUp = false;

@@ -7,6 +7,10 @@ const $ = (id) => document.getElementById(id);
 const show = { setlist: [], pool: [], index: null };
 let socket = null;
 let retryMs = 500;
+let watchdog = null;
+// The daemon says "alive" every 2 s: three missed mean it froze or the network went,
+// which TCP alone would take minutes to tell.
+const SILENCE_MS = 6500;
 let dragging = null; // { row, from, pointerId }
 
 // ---- connection ---------------------------------------------------------------
@@ -20,14 +24,30 @@ function setLamp(state) {
 function connect() {
   socket = new WebSocket(`ws://${location.host}/ws`);
   socket.onopen = () => { retryMs = 500; };
-  socket.onmessage = (event) => receive(JSON.parse(event.data));
-  socket.onclose = () => {
-    setLamp('unreachable');
-    socket = null;
-    // The daemon may be restarting: keep trying, never reload.
-    setTimeout(connect, retryMs);
-    retryMs = Math.min(retryMs * 2, 4000);
-  };
+  socket.onmessage = (event) => { heard(); receive(JSON.parse(event.data)); };
+  socket.onclose = lost;
+  heard(); // a connection attempt that hangs counts as silence too
+}
+
+function heard() {
+  clearTimeout(watchdog);
+  watchdog = setTimeout(() => {
+    if (!socket) return;
+    const silent = socket;
+    silent.onclose = null;
+    silent.onmessage = null;
+    silent.close();
+    lost();
+  }, SILENCE_MS);
+}
+
+function lost() {
+  clearTimeout(watchdog);
+  setLamp('unreachable');
+  socket = null;
+  // The daemon may be restarting: keep trying, never reload.
+  setTimeout(connect, retryMs);
+  retryMs = Math.min(retryMs * 2, 4000);
 }
 
 function send(message) {
