@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <filesystem>
+
 class TestPlatform final : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,13 @@ private slots:
         const QString path = dir.filePath("folder/that/does/not/exist/daemon.lock");
         QVERIFY(!SingleInstanceLock::isHeld(path));
         QVERIFY(!QFile::exists(path));
+        // A lock file made and removed again would still change its folder.
+        const auto folderWritten = [&] {
+            return std::filesystem::last_write_time(dir.path().toStdString());
+        };
+        const auto before = folderWritten();
+        QVERIFY(!SingleInstanceLock::isHeld(dir.filePath("free.lock")));
+        QVERIFY(folderWritten() == before);
         {
             SingleInstanceLock holder(path);
             QVERIFY(holder.tryAcquire());
