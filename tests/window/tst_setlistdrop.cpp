@@ -152,6 +152,10 @@ private slots:
         f.load({}, letters("ABCD"));
         f.window->resize(1000, 900);
         f.show();
+        // A drag starts with a press on the row, here the selected one: the user's flag is
+        // up, yet the drop must send the new order before any position.
+        f.poolPane->selectSetlistRow(from);
+        f.clickRow(f.setList, from);
         const QRect r = f.setList->visualRect(f.setList->model()->index(qMax(targetRow, 0), 0));
         QPoint at(r.center().x(), lowerHalf ? r.bottom() - 3 : r.top() + 3);
         if (targetRow < 0)

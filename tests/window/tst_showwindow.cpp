@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSplitter>
 
 namespace {
 
@@ -356,6 +357,7 @@ private slots:
             ShowWindowFixture f;
             f.window->resize(1100, 700);
             f.show();
+            f.window->findChild<QSplitter *>()->setSizes({400, 700}); // not the pool's own width
             const int before = f.window->width();
             const int setlistWidth = f.setlistPane->width();
             f.setlistPane->panelToggler();
