@@ -100,85 +100,88 @@ private slots:
         QVERIFY(!QFileInfo::exists(destination()));
     }
 
-    void upToDateTouchesNothing_data()
-    {
-        QTest::addColumn<QByteArray>("markerContent");
-        QTest::newRow("exact") << QByteArray("1.5.0");
-        QTest::newRow("spaces and CRLF") << QByteArray("  1.5.0 \r\n");
-    }
-    void upToDateTouchesNothing()
-    {
-        QFETCH(QByteArray, markerContent);
-        QVERIFY(writeFile(marker(), markerContent));
-        QVERIFY(writeFile(dest(QStringLiteral("__init__.py")), "# edited by the user\n"));
-        QVERIFY(writeFile(dest(QStringLiteral("old.py")), "# stale\n"));
-        QCOMPARE(run(), describe(UpToDate{QStringLiteral("1.5.0")}));
-        QCOMPARE(readFile(dest(QStringLiteral("__init__.py"))), "# edited by the user\n");
-        QVERIFY(QFileInfo::exists(dest(QStringLiteral("old.py"))));
-        QCOMPARE(readFile(marker()), markerContent);
-    }
-
-    // Top-level .py files and __pycache__ go; everything else of the user's stays,
-    // including .py files in subfolders and behind a linked folder with an ordinary name.
-    void updateReplacesScriptAndKeepsUserFiles_data()
-    {
-        QTest::addColumn<QString>("installed");
-        QTest::newRow("older") << QStringLiteral("1.4.0");
-        QTest::newRow("newer than shipped") << QStringLiteral("2.0.0"); // still replaced
-    }
-    void updateReplacesScriptAndKeepsUserFiles()
-    {
-        QFETCH(QString, installed);
-        writeShippedFiles(destination(), installed);
-        QVERIFY(writeFile(marker(), installed.toUtf8()));
-        QVERIFY(writeFile(dest(QStringLiteral("retired_module.py")), "# from 1.3\n"));
-        QVERIFY(writeFile(dest(QStringLiteral("__pycache__/socket_manager.pyc")), "bytecode"));
-        const QStringList kept{"notes.txt", "backup.py.txt", "presets/a.json", "presets/mine.py",
-                               "samples/theirs.py"};
-        for (const QString &name : kept.first(4))
-            QVERIFY(writeFile(dest(name), name.toUtf8()));
-        QVERIFY(writeFile(outside("samples/theirs.py"), "samples/theirs.py"));
-        QVERIFY(QFile::link(outside("samples"), dest("samples")));
-
-        QCOMPARE(run(), describe(Updated{installed, QStringLiteral("1.5.0")}));
-        verifyShippedCopy(destination(), QStringLiteral("v1.5"));
-        QVERIFY(!QFileInfo::exists(dest(QStringLiteral("retired_module.py"))));
-        QVERIFY(!QFileInfo::exists(dest(QStringLiteral("__pycache__"))));
-        for (const QString &name : kept)
-            QCOMPARE(readFile(dest(name)), name.toUtf8());
-        QCOMPARE(readFile(marker()), QByteArray("1.5.0"));
-        QCOMPARE(run(), describe(UpToDate{QStringLiteral("1.5.0")}));
-    }
-
-    // Reported as a first install, not as an update from a made-up version.
-    void unusableMarkerCountsAsNone_data()
+    // The marker decides. The shipped version leaves everything as it was; anything
+    // else replaces the script: top-level .py files and __pycache__ go, links among them
+    // removed, never followed or written through; everything else of the user's stays,
+    // including .py files in subfolders and behind a linked folder with an ordinary
+    // name. An unusable marker is a first install, not an update from a made-up version.
+    void markerDecides_data()
     {
         QTest::addColumn<QString>("kind"); // none, file or link
         QTest::addColumn<QByteArray>("markerContent");
-        QTest::newRow("fresh install") << "none" << QByteArray(); // "Remote Scripts" created
-        QTest::newRow("empty") << "file" << QByteArray();
-        QTest::newRow("white space only") << "file" << QByteArray(" \n\t\n");
-        QTest::newRow("not UTF-8") << "file" << QByteArray("\xff\xfe\x31");
+        QTest::addColumn<bool>("linkedPycache"); // else a link inside a real one
+        QTest::addColumn<QString>("outcome");
+        const QString upToDate = describe(UpToDate{QStringLiteral("1.5.0")});
+        const QString installed = describe(Installed{QStringLiteral("1.5.0")});
+        const auto updated = [](const char *from) {
+            return describe(Updated{QString::fromLatin1(from), QStringLiteral("1.5.0")});
+        };
+        QTest::newRow("exact") << "file" << QByteArray("1.5.0") << false << upToDate;
+        QTest::newRow("spaces and CRLF")
+            << "file" << QByteArray("  1.5.0 \r\n") << false << upToDate;
+        QTest::newRow("older") << "file" << QByteArray("1.4.0") << true << updated("1.4.0");
+        // Still replaced.
+        QTest::newRow("newer than shipped")
+            << "file" << QByteArray("2.0.0") << false << updated("2.0.0");
+        QTest::newRow("fresh install") << "none" << QByteArray() << false << installed;
+        QTest::newRow("empty") << "file" << QByteArray() << false << installed;
+        QTest::newRow("white space only") << "file" << QByteArray(" \n\t\n") << false << installed;
+        QTest::newRow("not UTF-8") << "file" << QByteArray("\xff\xfe\x31") << false << installed;
         // A linked marker is not ours even when its target holds the shipped version.
-        QTest::newRow("link") << "link" << QByteArray("1.5.0");
+        QTest::newRow("link") << "link" << QByteArray("1.5.0") << true << installed;
     }
-    void unusableMarkerCountsAsNone()
+    void markerDecides()
     {
         QFETCH(QString, kind);
         QFETCH(QByteArray, markerContent);
-        if (kind != QLatin1String("none"))
-            writeShippedFiles(destination(), QStringLiteral("v1.4"));
+        QFETCH(bool, linkedPycache);
+        QFETCH(QString, outcome);
         const QString target = outside(QStringLiteral("version.txt"));
+        const QString pycache = dest(QStringLiteral("__pycache__"));
+        const QStringList kept{"notes.txt", "backup.py.txt", "presets/a.json", "presets/mine.py",
+                               "samples/theirs.py"};
+        if (kind != QLatin1String("none")) {
+            writeShippedFiles(destination(), QStringLiteral("v1.4"));
+            QVERIFY(writeFile(dest(QStringLiteral("retired_module.py")), "# from 1.3\n"));
+            QVERIFY(writeFile(outside(QStringLiteral("mine.py")), "# the user's own"));
+            QVERIFY(QFile::remove(dest(QStringLiteral("setlist_manager.py"))));
+            QVERIFY(QFile::link(outside("mine.py"), dest(QStringLiteral("setlist_manager.py"))));
+            QVERIFY(writeFile(outside(QStringLiteral("cache/module.py")), "# precious"));
+            if (!linkedPycache)
+                QVERIFY(writeFile(pycache + QStringLiteral("/a.pyc"), "bytecode"));
+            QVERIFY(QFile::link(outside("cache"), linkedPycache ? pycache : pycache + "/data"));
+            for (const QString &name : kept.first(4))
+                QVERIFY(writeFile(dest(name), name.toUtf8()));
+            QVERIFY(writeFile(outside(kept.last()), kept.last().toUtf8()));
+            QVERIFY(QFile::link(outside("samples"), dest("samples")));
+        }
         if (kind == QLatin1String("file"))
             QVERIFY(writeFile(marker(), markerContent));
         if (kind == QLatin1String("link"))
             QVERIFY(writeFile(target, markerContent) && QFile::link(target, marker()));
-        QCOMPARE(run(), describe(Installed{QStringLiteral("1.5.0")}));
+
+        QCOMPARE(run(), outcome);
+        if (kind == QLatin1String("link"))
+            QCOMPARE(readFile(target), markerContent);
+        if (outcome.startsWith(QLatin1String("upToDate"))) {
+            QCOMPARE(readFile(dest(QStringLiteral("__init__.py"))),
+                     shippedContent(QStringLiteral("__init__.py"), QStringLiteral("v1.4")));
+            QVERIFY(QFileInfo::exists(dest(QStringLiteral("retired_module.py"))));
+            QCOMPARE(readFile(marker()), markerContent);
+            return;
+        }
         verifyShippedCopy(destination(), QStringLiteral("v1.5"));
         QVERIFY(!isLink(marker()));
         QCOMPARE(readFile(marker()), QByteArray("1.5.0")); // no line end
-        if (kind == QLatin1String("link"))
-            QCOMPARE(readFile(target), markerContent);
+        if (kind == QLatin1String("none"))
+            return;
+        QVERIFY(!QFileInfo::exists(dest(QStringLiteral("retired_module.py"))));
+        QVERIFY(!QFileInfo::exists(pycache) && !isLink(pycache));
+        QCOMPARE(readFile(outside(QStringLiteral("cache/module.py"))), "# precious");
+        QCOMPARE(readFile(outside(QStringLiteral("mine.py"))), "# the user's own");
+        for (const QString &name : kept)
+            QCOMPARE(readFile(dest(name)), name.toUtf8());
+        QCOMPARE(run(), describe(UpToDate{QStringLiteral("1.5.0")}));
     }
 
     void destinationCannotBeCreated()
@@ -216,34 +219,6 @@ private slots:
         verifyShippedCopy(destination(), QStringLiteral("v1.5"));
         QVERIFY(QDir(marker()).removeRecursively());
         QCOMPARE(run(), describe(Installed{QStringLiteral("1.5.0")}));
-    }
-
-    // Links inside are removed or replaced, never followed or written through.
-    void linksInsideAreNeverFollowed_data()
-    {
-        QTest::addColumn<bool>("linkedPycache");
-        QTest::newRow("linked __pycache__") << true;
-        QTest::newRow("link inside a real __pycache__") << false;
-    }
-    void linksInsideAreNeverFollowed()
-    {
-        QFETCH(bool, linkedPycache);
-        QVERIFY(writeFile(outside(QStringLiteral("cache/module.py")), "# precious"));
-        QVERIFY(writeFile(outside(QStringLiteral("mine.py")), "# the user's own"));
-        QVERIFY(writeFile(marker(), "1.4.0"));
-        const QString pycache = dest(QStringLiteral("__pycache__"));
-        if (!linkedPycache)
-            QVERIFY(writeFile(pycache + QStringLiteral("/a.pyc"), "bytecode"));
-        QVERIFY(QFile::link(outside(QStringLiteral("cache")),
-                            linkedPycache ? pycache : pycache + QStringLiteral("/data")));
-        QVERIFY(QFile::link(outside(QStringLiteral("mine.py")),
-                            dest(QStringLiteral("setlist_manager.py"))));
-
-        QCOMPARE(run(), describe(Updated{QStringLiteral("1.4.0"), QStringLiteral("1.5.0")}));
-        verifyShippedCopy(destination(), QStringLiteral("v1.5"));
-        QVERIFY(!QFileInfo::exists(pycache) && !isLink(pycache));
-        QCOMPARE(readFile(outside(QStringLiteral("cache/module.py"))), "# precious");
-        QCOMPARE(readFile(outside(QStringLiteral("mine.py"))), "# the user's own");
     }
 
     void linkedDestinationIsRefused()

@@ -52,103 +52,76 @@ private slots:
         QTest::addColumn<int>("preselected");
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("dropRow");
-        QTest::addColumn<QStringList>("after");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<QList<int>>("sent");
-        const QList<int> both{4, 3};
-        QTest::newRow("down to the line above D")
-            << -1 << 0 << 3 << QStringList{"B", "C", "A", "D"} << 2 << both;
-        QTest::newRow("down to the end")
-            << -1 << 0 << 4 << QStringList{"B", "C", "D", "A"} << 3 << both;
-        QTest::newRow("down one past itself")
-            << -1 << 1 << 3 << QStringList{"A", "C", "B", "D"} << 2 << both;
-        QTest::newRow("up to the top")
-            << -1 << 3 << 0 << QStringList{"D", "A", "B", "C"} << 0 << both;
-        QTest::newRow("up into the middle")
-            << -1 << 3 << 1 << QStringList{"A", "D", "B", "C"} << 1 << both;
-        QTest::newRow("beyond the end clamps")
-            << -1 << 0 << 9 << QStringList{"B", "C", "D", "A"} << 3 << both;
-        QTest::newRow("own line, nothing selected")
-            << -1 << 1 << 1 << QStringList{"A", "B", "C", "D"} << -1 << QList<int>{};
-        QTest::newRow("own line below, selection resent")
-            << 2 << 1 << 2 << QStringList{"A", "B", "C", "D"} << 2 << both;
+        QTest::addColumn<QString>("after"); // one letter per entry
+        QTest::addColumn<int>("selected");  // -1: none, nothing sent
+        QTest::newRow("down to the line above D") << -1 << 0 << 3 << "BCAD" << 2;
+        QTest::newRow("down to the end") << -1 << 0 << 4 << "BCDA" << 3;
+        QTest::newRow("down one past itself") << -1 << 1 << 3 << "ACBD" << 2;
+        QTest::newRow("up to the top") << -1 << 3 << 0 << "DABC" << 0;
+        QTest::newRow("up into the middle") << -1 << 3 << 1 << "ADBC" << 1;
+        QTest::newRow("beyond the end clamps") << -1 << 0 << 9 << "BCDA" << 3;
+        QTest::newRow("own line, nothing selected") << -1 << 1 << 1 << "ABCD" << -1;
+        QTest::newRow("own line below, selection resent") << 2 << 1 << 2 << "ABCD" << 2;
     }
     void moveDraggedRow()
     {
         QFETCH(int, preselected);
         QFETCH(int, from);
         QFETCH(int, dropRow);
-        QFETCH(QStringList, after);
+        QFETCH(QString, after);
         QFETCH(int, selected);
-        QFETCH(QList<int>, sent);
         ShowWindowFixture f;
-        f.load({}, {"A", "B", "C", "D"});
+        f.load({}, letters("ABCD"));
         if (preselected >= 0)
             f.poolPane->selectSetlistRow(preselected);
         QVERIFY(dropOnModel(f, *dragFrom(f.setList->model(), from), dropRow));
-        QCOMPARE(names(f.songs.setListData()), after);
+        QCOMPARE(names(f.songs.setListData()), letters(after));
         QCOMPARE(f.setList->selectedRow(), selected);
-        QCOMPARE(f.sender.types(), sent);
+        QCOMPARE(f.sender.types(), selected < 0 ? QList<int>() : QList<int>({4, 3}));
         if (selected < 0)
             return;
         QCOMPARE(f.songs.selectedSetlistIndex(), selected);
-        QCOMPARE(names(f.sender.setlists.first()), after);
+        QCOMPARE(names(f.sender.setlists.first()), letters(after));
         QCOMPARE(quint8(f.sender.messages.last().at(1)), quint8(selected));
         QCOMPARE(f.setlistCell(selected), after.at(selected));
     }
 
-    // Setlist 1 A, 2 B, 3 A; pool holds 10 Blue Hour, 11 Copper Sky.
+    // Setlist 1 A, 2 B, 3 A; pool holds 10 Blue Hour, 11 Copper Sky. The private row
+    // comes from the model (own), from another running copy (foreign) or not at all.
     void dropGoesByRowOrName_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("row"); // the private row: "own" from the model, "foreign"
-        QTest::addColumn<QString>("search");
         QTest::addColumn<int>("dropRow");
+        QTest::addColumn<int>("row"); // 0: none, 1: own, 2: foreign
         QTest::addColumn<QList<quint64>>("after");
+        QTest::addColumn<QString>("search");
         using I = QList<quint64>;
         // Two entries with one name: the dragged one moves, not the first of that name.
-        QTest::newRow("own row of a duplicate name") << "A"
-                                                     << "own"
-                                                     << "" << 0 << I{3, 1, 2};
+        QTest::newRow("own row of a duplicate name") << "A" << 0 << 1 << I{3, 1, 2} << "";
         // A row number from another running copy must not pick an entry here.
-        QTest::newRow("foreign row goes by name") << "A"
-                                                  << "foreign"
-                                                  << "" << 3 << I{2, 3, 1};
-        QTest::newRow("setlist name: first moves") << "A"
-                                                   << ""
-                                                   << "" << 3 << I{2, 3, 1};
-        QTest::newRow("pool song: at the line") << "Copper Sky"
-                                                << ""
-                                                << "" << 1 << I{1, 11, 2, 3};
-        QTest::newRow("pool song past the end") << "Blue Hour"
-                                                << ""
-                                                << "" << 50 << I{1, 2, 3, 10};
-        QTest::newRow("names nothing") << "Nobody"
-                                       << ""
-                                       << "" << 0 << I{1, 2, 3};
-        QTest::newRow("pool song hidden by the search") << "Copper Sky"
-                                                        << ""
-                                                        << "blue" << 0 << I{1, 2, 3};
-        QTest::newRow("case must match") << "copper sky"
-                                         << ""
-                                         << "" << 0 << I{1, 2, 3};
+        QTest::newRow("foreign row goes by name") << "A" << 3 << 2 << I{2, 3, 1} << "";
+        QTest::newRow("setlist name: first moves") << "A" << 3 << 0 << I{2, 3, 1} << "";
+        QTest::newRow("pool song: at the line") << "Copper Sky" << 1 << 0 << I{1, 11, 2, 3} << "";
+        QTest::newRow("pool song past the end") << "Blue Hour" << 50 << 0 << I{1, 2, 3, 10} << "";
+        QTest::newRow("names nothing") << "Nobody" << 0 << 0 << I{1, 2, 3} << "";
+        QTest::newRow("pool song hidden by the search")
+            << "Copper Sky" << 0 << 0 << I{1, 2, 3} << "blue";
+        QTest::newRow("case must match") << "copper sky" << 0 << 0 << I{1, 2, 3} << "";
     }
     void dropGoesByRowOrName()
     {
         QFETCH(QString, text);
-        QFETCH(QString, row);
-        QFETCH(QString, search);
         QFETCH(int, dropRow);
+        QFETCH(int, row);
         QFETCH(QList<quint64>, after);
+        QFETCH(QString, search);
         ShowWindowFixture f;
         f.songs.replaceSongPool({song(10, "Blue Hour"), song(11, "Copper Sky")});
         f.songs.replaceSetlist(QList<Song>{song(1, "A"), song(2, "B"), song(3, "A")});
         f.poolPane->searchFieldIsChanged(search);
-        auto data = std::make_unique<QMimeData>();
-        if (row == QLatin1String("own"))
-            data = dragFrom(f.setList->model(), 2);
+        auto data = row == 1 ? dragFrom(f.setList->model(), 2) : std::make_unique<QMimeData>();
         data->setText(text);
-        if (row == QLatin1String("foreign"))
+        if (row == 2)
             data->setData(SongTableModel::setlistRowMimeType,
                           QByteArray::number(QCoreApplication::applicationPid() + 1) + " 2");
         QVERIFY(dropOnModel(f, *data, dropRow));
@@ -159,47 +132,41 @@ private slots:
         QCOMPARE(f.setList->model()->rowCount(), after.size());
     }
 
-    void dropWithoutTextIsRefused()
-    {
-        ShowWindowFixture f;
-        f.load({}, {"A", "B"});
-        QMimeData data;
-        data.setData(QStringLiteral("application/octet-stream"), "A");
-        QVERIFY(!f.setlistPane->acceptDrop(data, 0));
-        QVERIFY(!f.setList->model()->dropMimeData(&data, Qt::MoveAction, 0, 0, {}));
-        QVERIFY(f.sender.messages.isEmpty());
-    }
-
     void viewportDrops_data()
     {
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("targetRow"); // -1: below the last row
         QTest::addColumn<bool>("lowerHalf");
-        QTest::addColumn<QStringList>("after");
-        QTest::newRow("top of D") << 0 << 3 << false << QStringList{"B", "C", "A", "D"};
-        QTest::newRow("lower half of B") << 3 << 1 << true << QStringList{"A", "B", "D", "C"};
-        QTest::newRow("below the rows") << 1 << -1 << false << QStringList{"A", "C", "D", "B"};
+        QTest::addColumn<QString>("after");
+        QTest::newRow("top of D") << 0 << 3 << false << "BCAD";
+        QTest::newRow("lower half of B") << 3 << 1 << true << "ABDC";
+        QTest::newRow("below the rows") << 1 << -1 << false << "ACDB";
     }
     void viewportDrops()
     {
         QFETCH(int, from);
         QFETCH(int, targetRow);
         QFETCH(bool, lowerHalf);
-        QFETCH(QStringList, after);
+        QFETCH(QString, after);
         ShowWindowFixture f;
-        f.load({}, {"A", "B", "C", "D"});
+        f.load({}, letters("ABCD"));
         f.window->resize(1000, 900);
         f.show();
+        // A drag starts with a press on the row, here the selected one: the user's flag is
+        // up, yet the drop must send the new order before any position.
+        f.poolPane->selectSetlistRow(from);
+        f.clickRow(f.setList, from);
         const QRect r = f.setList->visualRect(f.setList->model()->index(qMax(targetRow, 0), 0));
         QPoint at(r.center().x(), lowerHalf ? r.bottom() - 3 : r.top() + 3);
         if (targetRow < 0)
             at.setY(f.setList->visualRect(f.setList->model()->index(3, 0)).bottom() + 20);
         QVERIFY(dropOnViewport(f.setList, *dragFrom(f.setList->model(), from), at));
-        QCOMPARE(names(f.songs.setListData()), after);
+        QCOMPARE(names(f.songs.setListData()), letters(after));
         QCOMPARE(f.sender.types(), QList<int>({4, 3}));
     }
 
-    // The pool is a drag source carrying only the name, never a target.
+    // The pool is a drag source carrying only the name, never a target; a drop without
+    // a name is refused.
     void poolIsOnlyASource()
     {
         ShowWindowFixture f;
@@ -216,6 +183,10 @@ private slots:
         QCOMPARE(f.setList->selectedRow(), 1);
         const QRect p = f.pool->visualRect(pool->index(0, 0));
         QVERIFY(!dropOnViewport(f.pool, *dragFrom(f.setList->model(), 0), p.center()));
+        QMimeData noText;
+        noText.setData(QStringLiteral("application/octet-stream"), "Blue Hour");
+        QVERIFY(!f.setlistPane->acceptDrop(noText, 0));
+        QVERIFY(!f.setList->model()->dropMimeData(&noText, Qt::MoveAction, 0, 0, {}));
         QCOMPARE(f.songs.setListData().size(), 2);
     }
 

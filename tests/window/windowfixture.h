@@ -28,6 +28,12 @@ public:
     int launches = 0;
 };
 
+// "ABC" -> A, B, C: short setlists written as one word.
+inline QStringList letters(const QString &word)
+{
+    return word.split(QString(), Qt::SkipEmptyParts);
+}
+
 inline QList<Song> songsNamed(const QStringList &names, quint64 firstId = 1)
 {
     QList<Song> out;
