@@ -31,43 +31,35 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 // One line per decoded message, so a table row states the whole result.
 QString describe(const ServerMessage &message)
 {
+    const auto map = [](const MidiMap &m) {
+        QStringList out;
+        for (const MidiMapRecord &r : m.records)
+            out << QStringLiteral("%1/%2/%3/%4")
+                       .arg(r.name)
+                       .arg(r.msgType)
+                       .arg(r.channel)
+                       .arg(r.identifier);
+        return QStringLiteral("map ") + out.join(QLatin1Char(','));
+    };
+    const auto pool = [](const SongPoolUpdate &u) {
+        return QStringLiteral("pool %1 | %2 %3 | %4")
+            .arg(names(u.pool))
+            .arg(int(u.setlistSection))
+            .arg(u.setlistBytesFollow)
+            .arg(names(u.setlist));
+    };
     return std::visit(
         Overloaded{
-            [](const MidiMap &m) -> QString {
-                QStringList out;
-                for (const MidiMapRecord &r : m.records)
-                    out << QStringLiteral("%1/%2/%3/%4")
-                               .arg(r.name)
-                               .arg(r.msgType)
-                               .arg(r.channel)
-                               .arg(r.identifier);
-                return QStringLiteral("map ") + out.join(QLatin1Char(','));
-            },
-            [](const PlayingState &p) -> QString {
-                return QStringLiteral("playing %1").arg(p.value);
-            },
-            [](const Notice &) -> QString { return QStringLiteral("notice"); },
-            [](const SongPoolUpdate &u) -> QString {
-                return QStringLiteral("pool %1 | %2 %3 | %4")
-                    .arg(names(u.pool))
-                    .arg(int(u.setlistSection))
-                    .arg(u.setlistBytesFollow)
-                    .arg(names(u.setlist));
-            },
-            [](const SelectedIndex &s) -> QString {
-                return QStringLiteral("index %1").arg(s.index);
-            },
-            [](const PingReply &p) -> QString {
-                return QStringLiteral("ping %1").arg(p.clock, 0, 16);
-            },
-            [](const CueMode &c) -> QString { return QStringLiteral("cue %1").arg(c.mode); },
-            [](const Tempo &t) -> QString {
-                return QStringLiteral("tempo %1").arg(double(t.bpm()));
-            },
-            [](const UnknownMessage &u) -> QString {
-                return QStringLiteral("unknown %1").arg(u.type);
-            },
-            [](const Malformed &m) -> QString {
+            map,
+            pool,
+            [](const PlayingState &p) { return QStringLiteral("playing %1").arg(p.value); },
+            [](const Notice &) { return QStringLiteral("notice"); },
+            [](const SelectedIndex &s) { return QStringLiteral("index %1").arg(s.index); },
+            [](const PingReply &p) { return QStringLiteral("ping %1").arg(p.clock, 0, 16); },
+            [](const CueMode &c) { return QStringLiteral("cue %1").arg(c.mode); },
+            [](const Tempo &t) { return QStringLiteral("tempo %1").arg(double(t.bpm())); },
+            [](const UnknownMessage &u) { return QStringLiteral("unknown %1").arg(u.type); },
+            [](const Malformed &m) {
                 return QStringLiteral("malformed %1 fault %2").arg(m.type).arg(int(m.fault));
             },
         },

@@ -15,8 +15,8 @@ private slots:
     // TempHome writes where the Remote Script does, so a wrong path fails every row.
     void readers_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("appPort"); // -1: none, the caller uses 6000
+        QTest::addColumn<QByteArray>("content"); // null: no file; "/": a folder in its place
+        QTest::addColumn<int>("appPort");        // -1: none, the caller uses 6000
         QTest::addColumn<int>("daemonPort");
         auto row = [](const char *name, const QByteArray &content, int app, int daemon) {
             QTest::newRow(name) << content << app << daemon;
@@ -36,6 +36,8 @@ private slots:
         row("huge number", "{\"port\": 1e300}", -1, 6000);
         // Valid JSON within the first 64 KiB: only the size limit refuses it.
         row("oversized", "{\"port\": 6100}" + QByteArray(70000, ' '), -1, 6000);
+        row("no file", QByteArray(), -1, 6000);
+        row("a folder in its place", "/", -1, 6000);
     }
     void readers()
     {
@@ -43,22 +45,12 @@ private slots:
         QFETCH(int, appPort);
         QFETCH(int, daemonPort);
         TempHome home;
-        home.writeServerJson(content);
+        if (content == "/")
+            QVERIFY(QDir().mkpath(serverConfigPath()));
+        else if (!content.isNull())
+            home.writeServerJson(content);
         QCOMPARE(readServerPort(serverConfigPath()).value_or(-1), appPort);
         QCOMPARE(int(readDaemonServerPort(serverConfigPath())), daemonPort);
-    }
-
-    // Read afresh on every call: the Remote Script rewrites or removes it at any time.
-    void rewrittenMissingOrUnreadableFile()
-    {
-        TempHome home;
-        home.writeServerJson("{\"port\": 6200}");
-        QCOMPARE(readServerPort(serverConfigPath()).value_or(-1), 6200);
-        home.removeServerJson();
-        QVERIFY(!readServerPort(serverConfigPath()));
-        QCOMPARE(readDaemonServerPort(serverConfigPath()), quint16(6000));
-        QDir().mkpath(serverConfigPath()); // a folder where the file should be
-        QVERIFY(!readServerPort(serverConfigPath()));
     }
 };
 

@@ -36,7 +36,9 @@ public:
 // The daemon's Live side with fast timers, and a scripted Live server.
 struct Rig
 {
-    Rig() : cache(phone), socket(cache, phone, AbletonSocket::Timing{50ms, 100ms}) {}
+    explicit Rig(AbletonSocket::Timing timing = {50ms, 100ms})
+        : cache(phone), socket(cache, phone, timing)
+    {}
 
     RecordingPhone phone;
     DaemonStateCache cache;
@@ -57,10 +59,9 @@ struct Rig
         return states.isEmpty() ? ConnectionState::failed("none") : allStates().last();
     }
 
-    // Connects, answers the handshake, and forgets the handshake's traces.
-    bool validate()
+    // Answers the handshake of the newest connection and forgets its traces.
+    bool answer()
     {
-        socket.connectToLive(server.port());
         if (!QTest::qWaitFor([&] { return server.hasClient(); }))
             return false;
         server.writeIdentity();
@@ -71,14 +72,18 @@ struct Rig
         connected.clear();
         return socket.serverValidated();
     }
+    bool validate()
+    {
+        socket.connectToLive(server.port());
+        return answer();
+    }
 
     // Frames are handled in order, so once a notice (reaching the phone as [02]) has
     // arrived everything written before it has been handled.
     bool settle()
     {
         server.writeFrame(bytes({2}));
-        if (!QTest::qWaitFor(
-                [&] { return !phone.sent.isEmpty() && phone.sent.last() == bytes({2}); }))
+        if (!QTest::qWaitFor([&] { return phone.sent.value(phone.sent.size() - 1) == "\x02"; }))
             return false;
         phone.sent.removeLast();
         return true;

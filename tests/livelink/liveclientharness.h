@@ -4,10 +4,11 @@
 #include "livebytes.h"
 #include "livelinkcodec.h"
 #include "log.h"
-#include "recordingdelegates.h"
 #include "scriptedliveserver.h"
 #include "serverdetector.h"
+#include "serverdetectordelegate.h"
 #include "socketclient.h"
+#include "socketclientdelegate.h"
 #include "songmanager.h"
 #include "temphome.h"
 #include "transportmappings.h"
@@ -22,6 +23,32 @@ using namespace std::chrono_literals;
 const QString kWaiting = QStringLiteral("Waiting for Validation");
 const QString kConnected = QStringLiteral("Connected to Live");
 const QString kFailed = QStringLiteral("Connection failed. Retrying...");
+
+// What the show window would be told, as the texts it shows or short event names.
+class RecordingDetectorDelegate final : public ServerDetectorDelegate
+{
+public:
+    void showServerStatus(const QString &text) override { events << "status: " + text; }
+    void showWaitingForValidation() override { events << kWaiting; }
+    void showConnected() override { events << kConnected; }
+    void showConnectionFailed(const QString &error) override
+    {
+        failureErrors << error;
+        events << kFailed;
+    }
+    int count(const QString &event) const { return events.count(event); }
+    QStringList events;
+    QStringList failureErrors;
+};
+
+class RecordingClientDelegate final : public SocketClientDelegate
+{
+public:
+    void selectSetlistRow(int index) override { events << QStringLiteral("row %1").arg(index); }
+    void showCueMode(int mode) override { events << QStringLiteral("cue %1").arg(mode); }
+    void showBPM(float bpm) override { events << QStringLiteral("bpm %1").arg(double(bpm)); }
+    QStringList events;
+};
 
 // The application's Live link objects wired as the executable wires them, against a
 // scripted server on a free loopback port published in a temporary home.
@@ -39,7 +66,6 @@ struct LiveClientHarness
 
     explicit LiveClientHarness(std::chrono::milliseconds validationTimeout = 5s)
     {
-        QVERIFY(server.isListening());
         home.writeServerJson(portJson(server.port()));
         client.setSongManager(&songs);
         client.setServerDetector(&detector);
@@ -51,14 +77,17 @@ struct LiveClientHarness
         detector.updateParameters(QStringLiteral("127.0.0.1"), server.port());
     }
 
+    void connectStraight() { client.connectToServer(QStringLiteral("127.0.0.1"), server.port()); }
+
     // Connects straight to the server and waits until the handshake is done.
     bool connectAndValidate()
     {
         server.setGreeting(frame(livelink::kServerIdentity));
-        client.connectToServer(QStringLiteral("127.0.0.1"), server.port());
+        connectStraight();
         return QTest::qWaitFor([this] { return status.count(kConnected) == 1; }, 5000) &&
                QTest::qWaitFor([this] { return server.received() == livelink::kClientIdentity; },
-                               5000);
+                               5000) &&
+               !server.takeReceived().isEmpty();
     }
 
     // Sends the frames, then a setlist position of 99 as a marker, and waits until the
@@ -69,13 +98,18 @@ struct LiveClientHarness
         for (const QByteArray &payload : payloads)
             bytes += frame(payload);
         server.write(bytes + frame(livebytes::bytes({5, 99})));
-        const bool seen = QTest::qWaitFor(
-            [this] {
-                return !window.events.isEmpty() && window.events.last() == QLatin1String("row 99");
-            },
-            5000);
+        const auto marked = [this] {
+            return window.events.value(window.events.size() - 1);
+        };
+        const bool seen = QTest::qWaitFor([&] { return marked() == QLatin1String("row 99"); });
         if (seen)
             window.events.removeLast();
         return seen;
+    }
+
+    int notDetected(int port) const
+    {
+        return log.count(
+            QStringLiteral("Server not detected on 127.0.0.1:%1. Will retry.").arg(port));
     }
 };

@@ -67,8 +67,9 @@ private slots:
         SongManager model(sender);
         QSignalSpy updated(&model, &SongManager::songPoolDidUpdate);
         model.setFilteredPoolData({song(9, "stale")});
-        model.replaceSongPool({song(1, "b"), song(2, "A"), song(3, "c")});
-        QCOMPARE(names(model.songPoolData()), QStringList({"A", "b", "c"}));
+        model.replaceSongPool({song(1, "B"), song(2, "A"), song(3, "b"), song(4, "c")});
+        QCOMPARE(names(model.songPoolData()),
+                 QStringList({"A", "B", "b", "c"})); // B and b tie: as sent
         QCOMPARE(model.filteredPoolData(), model.songPoolData());
         model.replaceSetlist(QList<Song>{song(1, "A", "2:00")});
         QCOMPARE(model.setLength(), 120.0);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "livelinkcodec.h"
 #include "livelinksender.h"
 
 #include <QByteArray>
@@ -11,13 +12,13 @@ class RecordingSender final : public LiveLinkSender
 {
 public:
     void sendMapping(quint8 channel, quint8 msgType, quint16 identifier, quint8 tag) override;
-    void sendTransportCommand(int command) override;
-    void sendClearMapping(int tag) override;
+    void sendTransportCommand(int c) override { add(livelink::encodeTransportCommand(quint8(c))); }
+    void sendClearMapping(int tag) override { add(livelink::encodeClearMapping(quint8(tag))); }
     void sendSelectSetlistIndex(int index) override;
     void sendSetlist(const QList<Song> &songs) override;
-    void sendPlaySongPoolSong(quint64 id) override;
-    void sendCueMode(int mode) override;
-    void sendClearAllMappings() override;
+    void sendPlaySongPoolSong(quint64 id) override { add(livelink::encodePlaySongPoolSong(id)); }
+    void sendCueMode(int mode) override { add(livelink::encodeCueMode(quint8(mode))); }
+    void sendClearAllMappings() override { add(livelink::encodeClearAllMappings()); }
 
     QList<QByteArray> messages;
     QList<QList<Song>> setlists; // every setlist sent, as songs
@@ -28,4 +29,7 @@ public:
     }
     // The message types in order, for quick comparisons.
     QList<int> types() const;
+
+private:
+    void add(const QByteArray &message) { messages.append(message); }
 };

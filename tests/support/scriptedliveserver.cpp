@@ -40,37 +40,17 @@ void ScriptedLiveServer::onNewConnection()
                 m_received += bytes;
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        if (m_pieceSize > 0)
-            writeInPieces(m_greeting, m_pieceSize);
-        else
-            write(m_greeting);
+        writeInPieces(m_greeting, m_pieceSize);
     }
 }
 
-QTcpSocket *ScriptedLiveServer::newestOpen() const
+QList<QTcpSocket *> ScriptedLiveServer::openClients() const
 {
-    for (auto it = m_clients.crbegin(); it != m_clients.crend(); ++it)
-        if (*it && (*it)->state() == QAbstractSocket::ConnectedState)
-            return *it;
-    return nullptr;
-}
-
-int ScriptedLiveServer::openConnections() const
-{
-    int open = 0;
+    QList<QTcpSocket *> open;
     for (const QPointer<QTcpSocket> &socket : m_clients)
         if (socket && socket->state() == QAbstractSocket::ConnectedState)
-            ++open;
+            open.append(socket);
     return open;
-}
-
-void ScriptedLiveServer::write(const QByteArray &bytes)
-{
-    QTcpSocket *socket = newestOpen();
-    if (!socket || bytes.isEmpty())
-        return;
-    socket->write(bytes);
-    socket->flush();
 }
 
 void ScriptedLiveServer::writeFrame(const QByteArray &payload)
@@ -83,11 +63,18 @@ void ScriptedLiveServer::writeIdentity()
     writeFrame(QByteArrayLiteral("MARQUELL_SERVER"));
 }
 
+// Piece size 0: all at once, now.
 void ScriptedLiveServer::writeInPieces(const QByteArray &bytes, int pieceSize)
 {
-    const QPointer<QTcpSocket> target = newestOpen();
-    if (!target)
+    const QList<QTcpSocket *> open = openClients();
+    if (open.isEmpty() || bytes.isEmpty())
         return;
+    const QPointer<QTcpSocket> target = open.last();
+    if (pieceSize <= 0) {
+        target->write(bytes);
+        target->flush();
+        return;
+    }
     auto offset = std::make_shared<qsizetype>(0);
     auto *pacer = new QTimer(this);
     pacer->setInterval(1);
@@ -106,9 +93,8 @@ void ScriptedLiveServer::writeInPieces(const QByteArray &bytes, int pieceSize)
 
 void ScriptedLiveServer::closeClients()
 {
-    for (const QPointer<QTcpSocket> &socket : m_clients)
-        if (socket) {
-            socket->flush();
-            socket->disconnectFromHost();
-        }
+    for (QTcpSocket *socket : openClients()) {
+        socket->flush();
+        socket->disconnectFromHost();
+    }
 }

@@ -20,7 +20,6 @@ public:
     // A loopback port nothing listens on (bound once, then released); 0 on failure.
     static quint16 closedPort();
 
-    bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_server.serverPort(); }
     void stopListening() { m_server.close(); }
 
@@ -29,23 +28,22 @@ public:
     void setGreeting(const QByteArray &bytes, int pieceSize = 0);
 
     // To the newest connection still open.
-    void write(const QByteArray &bytes);
+    void write(const QByteArray &bytes) { writeInPieces(bytes, 0); }
     void writeInPieces(const QByteArray &bytes, int pieceSize);
     void writeFrame(const QByteArray &payload);
     void writeIdentity(); // the server's identity frame
     void closeClients();
 
     int acceptedCount() const { return m_clients.size(); }
-    int openConnections() const;
+    int openConnections() const { return openClients().size(); }
     bool hasClient() const { return openConnections() > 0; }
-    // Bytes the newest client has written since it connected (or since take/clear).
+    // Bytes the newest client has written since it connected (or since taken).
     QByteArray received() const { return m_received; }
     QByteArray takeReceived() { return std::exchange(m_received, QByteArray()); }
-    void clearReceived() { m_received.clear(); }
 
 private:
     void onNewConnection();
-    QTcpSocket *newestOpen() const;
+    QList<QTcpSocket *> openClients() const;
 
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_clients;

@@ -12,17 +12,13 @@ class TempHome final
 public:
     TempHome();
     ~TempHome();
-    TempHome(const TempHome &) = delete;
-    TempHome &operator=(const TempHome &) = delete;
+    Q_DISABLE_COPY(TempHome)
 
     QString path() const { return m_dir.path(); }
-    // Writes server.json under this home with the given raw content.
+    // Writes server.json under this home with the given raw content, where Live would.
     void writeServerJson(const QByteArray &content) const;
-    void removeServerJson() const;
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome;
-    QByteArray m_oldConfig;
-    QByteArray m_oldRuntime;
+    QByteArray m_old[3];
 };

@@ -1,14 +1,30 @@
 // SPDX-License-Identifier: MIT
+// The daemon's Live side: the connection's handshake, framing, dispatch to the phone,
+// pings, teardown and the reconnection that follows every end; the state cache and
+// its merge of the phone's setlist.
 #include "daemonlivefixture.h"
+#include "livereconnector.h"
+#include "serverportfile.h"
+#include "temphome.h"
 
 using Field = std::optional<QByteArray> MarquellState::*;
 
-class TestAbletonSocket : public QObject
+namespace {
+
+const QByteArray kPoolSong = song(1, "Intro", "3:05");
+const QByteArray kOtherSong = song(2, "Outro", "4:10");
+const QByteArray kSetlistSong = song(9, "Encore", "5:00");
+const QByteArray kPool = QByteArray(1, 3) + kPoolSong;
+
+} // namespace
+
+class TestDaemonLive : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // Only the server's identity, whitespace around it allowed, is answered.
+    // Only the server's identity, whitespace around it allowed, is answered; a server
+    // that says nothing is dropped after the validation time-out.
     void handshake_data()
     {
         QTest::addColumn<QByteArray>("firstFrame");
@@ -20,12 +36,13 @@ private slots:
         QTest::newRow("identity in whitespace") << frame(" MARQUELL_SERVER\r\n") << true;
         QTest::newRow("identity and another character") << frame("MARQUELL_SERVERX") << false;
         QTest::newRow("the client's identity") << frame("MARQUELL_CLIENT") << false;
+        QTest::newRow("silence") << QByteArray() << false;
     }
     void handshake()
     {
         QFETCH(QByteArray, firstFrame);
         QFETCH(bool, valid);
-        Rig rig;
+        Rig rig({50ms, 100ms, 300ms});
         rig.socket.connectToLive(rig.server.port());
         QTRY_COMPARE(rig.lastState(), ConnectionState::connected());
         QVERIFY(rig.socket.isConnected());
@@ -191,6 +208,8 @@ private slots:
         QFETCH(QByteArray, fromPhone);
         QFETCH(QByteArray, toLive);
         Rig rig;
+        rig.socket.send(fromPhone); // before any connection: nothing happens
+        QVERIFY(!rig.cache.setlistFromiOS());
         QVERIFY(rig.validate());
         const QByteArray pool = QByteArray(1, 3) + song(1, "Pool", "1:00");
         rig.server.writeFrame(pool + char(4) + song(2, "Old", "2:00"));
@@ -204,18 +223,8 @@ private slots:
         QTRY_COMPARE(rig.server.received(), toLive + bytes({1, 4}));
     }
 
-    void sendBeforeAnyConnectionDoesNothing()
-    {
-        Rig rig;
-        rig.socket.send(bytes({1, 1}));
-        rig.socket.send(QByteArray(1, 4) + song(7, "Intro", "3:05"));
-        rig.socket.ping();
-        QVERIFY(!rig.cache.setlistFromiOS());
-        QVERIFY(!rig.cache.currentState().songData);
-    }
-
     // Whole frames before the close are still handled; the close ends validation,
-    // sends fail, and the next connection starts with the handshake again.
+    // and the next connection starts with the handshake again.
     void serverCloses_data()
     {
         QTest::addColumn<QByteArray>("lastBytes");
@@ -260,7 +269,142 @@ private slots:
         rig.server.writeFrame(bytes({7, 1}));
         QTRY_COMPARE(rig.phone.sent, QList<QByteArray>{bytes({7, 1})});
     }
+
+    // Nothing listens: waiting, then cancelled, every time, each publishing isConnected
+    // false. Then Live comes up on a newly published port (port 0 means 6000):
+    // server.json is read before every attempt.
+    void reconnectionCyclesUntilLiveReturns()
+    {
+        TempHome home;
+        home.writeServerJson("{\"port\": 0}");
+        QCOMPARE(int(LiveReconnector::portToUse(serverportfile::serverConfigPath())), 6000);
+        const quint16 port = ScriptedLiveServer::closedPort();
+        home.writeServerJson(portJson(port));
+        Rig rig;
+        LiveReconnector reconnector(rig.socket, serverportfile::serverConfigPath(), 40ms);
+        QSignalSpy attempts(&reconnector, &LiveReconnector::connecting);
+        reconnector.start();
+        QTRY_VERIFY(attempts.size() >= 3);
+        const QList<ConnectionState> states = rig.allStates();
+        for (qsizetype i = 0; i + 1 < states.size(); i += 2)
+            QCOMPARE(QList({states[i], states[i + 1]}),
+                     QList({ConnectionState::waiting(), ConnectionState::disconnected()}));
+        QVERIFY(rig.connected.size() >= 2);
+        QVERIFY(!rig.connected.contains(QVariantList{true}));
+        QCOMPARE(attempts.first().at(0).value<quint16>(), port);
+        home.writeServerJson(portJson(rig.server.port()));
+        QVERIFY(rig.answer());
+    }
+
+    // However a connection ends, the daemon comes back and validates the server afresh.
+    void endedConnectionsAreFollowedByReconnection_data()
+    {
+        QTest::addColumn<QByteArray>("ending"); // written after the handshake; empty: close
+        QTest::newRow("invalid length") << bytes({0, 0, 0, 0});
+        QTest::newRow("closed by the server") << QByteArray();
+    }
+    void endedConnectionsAreFollowedByReconnection()
+    {
+        QFETCH(QByteArray, ending);
+        TempHome home;
+        Rig rig;
+        home.writeServerJson(portJson(rig.server.port()));
+        LiveReconnector reconnector(rig.socket, serverportfile::serverConfigPath(), 40ms);
+        reconnector.start();
+        QVERIFY(rig.answer());
+        rig.server.write(ending);
+        if (ending.isEmpty())
+            rig.server.closeClients();
+        QTRY_COMPARE(rig.server.acceptedCount(), 2);
+        QCOMPARE(rig.allStates().count(ConnectionState::disconnected()), 1);
+        QVERIFY(rig.answer());
+    }
+
+    // A structural walk of the song records, texts not decoded; where it stops is
+    // logged with its offset.
+    void setlistStartOffset_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("offset"); // -1: not found
+        QTest::addColumn<QString>("line");
+        const int afterPool = int(kPool.size());
+        auto row = [](const char *name, const QByteArray &data, int offset, const QString &line) {
+            QTest::newRow(name) << data << offset << line;
+        };
+        row("setlist behind one pool song", kPool + char(4) + kSetlistSong, afterPool, {});
+        row("setlist behind two pool songs", kPool + kOtherSong + char(4),
+            int(afterPool + kOtherSong.size()), {});
+        row("texts are not decoded",
+            QByteArray(1, 3) + u64(1) + text("\xff\xfe") + text("x") + char(4), 14, {});
+        row("pool id starting with 0x04 is a record",
+            QByteArray(1, 3) + song(0x0400000000000001ULL, "a", "b") + char(4), 13, {});
+        row("empty", QByteArray(), -1, "Not a valid song pool header (missing 0x03)");
+        row("not a song pool", bytes({5, 4}), -1, "Not a valid song pool header (missing 0x03)");
+        row("pool without setlist", kPool + kOtherSong, -1, "No valid setlist start (0x04) found.");
+        row("empty pool and setlist", bytes({3, 4}), -1, "Incomplete song ID at offset 1");
+        row("record stops after its id", kPool + u64(2), -1,
+            QStringLiteral("Incomplete name length at offset %1").arg(afterPool + 8));
+        row("record breaks off in its name", kPool + u64(2) + char(5) + "Ou", -1,
+            QStringLiteral("Incomplete name bytes at offset %1").arg(afterPool + 9));
+        row("length text length missing", QByteArray(1, 3) + u64(1) + text("ab"), -1,
+            "Incomplete length string length at offset 12");
+        row("length text cut", QByteArray(1, 3) + u64(1) + text("ab") + char(4) + "3:", -1,
+            "Incomplete length string at offset 13");
+    }
+    void setlistStartOffset()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, offset);
+        QFETCH(QString, line);
+        mlog::Capture log;
+        const std::optional<qsizetype> found = DaemonStateCache::setlistStartOffset(data);
+        QCOMPARE(found ? int(*found) : -1, offset);
+        QCOMPARE(log.messages(), line.isEmpty() ? QStringList() : QStringList{line});
+    }
+
+    // The cached pool stays and the setlist is the phone's, not echoed to the phone;
+    // the next song data from Live goes to the phone again. A failed merge leaves the
+    // cache as it was, and the next song data from Live is stored without being
+    // forwarded, the one after that forwarded.
+    void merge_data()
+    {
+        QTest::addColumn<std::optional<QByteArray>>("cached");
+        QTest::addColumn<QByteArray>("fromPhone");
+        QTest::addColumn<std::optional<QByteArray>>("merged"); // none: merge failed
+        using O = std::optional<QByteArray>;
+        const QByteArray newSetlist = QByteArray(1, 4) + song(42, "New", "1:00");
+        QTest::newRow("two-song setlist replaced by one")
+            << O(kPool + char(4) + kSetlistSong + kOtherSong) << newSetlist
+            << O(kPool + newSetlist);
+        QTest::newRow("setlist emptied") << O(kPool + kOtherSong + char(4) + kSetlistSong)
+                                         << bytes({4}) << O(kPool + kOtherSong + char(4));
+        QTest::newRow("before any song data") << O() << newSetlist << O();
+        QTest::newRow("pool without a setlist section")
+            << O(kPool + kOtherSong) << newSetlist << O();
+    }
+    void merge()
+    {
+        QFETCH(std::optional<QByteArray>, cached);
+        QFETCH(QByteArray, fromPhone);
+        QFETCH(std::optional<QByteArray>, merged);
+        mlog::Capture log;
+        RecordingPhone phone;
+        DaemonStateCache cache(phone);
+        if (cached)
+            cache.updateSongData(*cached);
+        phone.sent.clear();
+        cache.mergeSetlistFromiOS(fromPhone);
+        QCOMPARE(cache.currentState().songData, merged ? merged : cached);
+        QVERIFY(phone.sent.isEmpty());
+        const QByteArray first = QByteArray(1, 3) + kPoolSong + char(4);
+        cache.updateSongData(first);
+        QCOMPARE(cache.currentState().songData, std::optional<QByteArray>(first));
+        QCOMPARE(phone.sent, merged ? QList<QByteArray>{first} : QList<QByteArray>());
+        const QByteArray second = QByteArray(1, 3) + kOtherSong + char(4);
+        cache.updateSongData(second);
+        QCOMPARE(phone.sent.last(), second);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestAbletonSocket)
-#include "tst_abletonsocket.moc"
+QTEST_GUILESS_MAIN(TestDaemonLive)
+#include "tst_daemonlive.moc"
