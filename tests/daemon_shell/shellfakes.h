@@ -60,21 +60,22 @@ struct FakeLaunchctl final
 {
     FakeLaunchctl()
     {
-        QFile script(path());
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\nd=$(dirname \"$0\")\necho \"$*\" >>\"$d/calls\"\n"
-                     "exit $(cat \"$d/status\" 2>/dev/null || echo 0)\n");
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        write("launchctl", "#!/bin/sh\nd=$(dirname \"$0\")\necho \"$*\" >>\"$d/calls\"\n"
+                           "exit $(cat \"$d/status\" 2>/dev/null || echo 0)\n");
+        QFile(path()).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     }
     QString path() const { return dir.filePath(QStringLiteral("launchctl")); }
+    void write(const QString &name, const QByteArray &text) const
+    {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
+    }
     void setStatus(int status) const
     {
-        QFile file(dir.filePath(QStringLiteral("status")));
-        file.open(QIODevice::WriteOnly);
-        file.write(QByteArray::number(status));
+        write(QStringLiteral("status"), QByteArray::number(status));
     }
-    // Lines so far; reading clears them.
-    QStringList takeCalls() const
+    QStringList takeCalls() const // the lines so far; reading clears them
     {
         QFile file(dir.filePath(QStringLiteral("calls")));
         const QString text = file.open(QIODevice::ReadOnly) ? file.readAll() : QString();

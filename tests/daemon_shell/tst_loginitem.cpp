@@ -15,27 +15,27 @@ const QString downloaded =
     QStringLiteral("/Users/ann/Downloads/Marquell.app/Contents/Library/LoginItems/"
                    "MarquellDaemon.app");
 const QString label = LaunchAgentLoginItem::label;
+const QString outside = QStringLiteral(
+    "Marquell has to be in your Applications folder before the iOS Bridge can start at login.");
 
-LaunchAgentLoginItem agent(const TempHome &home, const FakeLaunchctl &launchctl,
-                           const QString &bundle = installed)
+// A launch agent in a temporary home, launchctl faked.
+struct Agent
 {
-    return LaunchAgentLoginItem({home.path(), bundle,
-                                 bundle + QStringLiteral("/Contents/MacOS/MarquellDaemon"), label,
-                                 launchctl.path(), 501});
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+    TempHome home;
+    FakeLaunchctl launchctl;
+    mlog::Capture log;
+    LaunchAgentLoginItem item;
+    explicit Agent(const QString &bundle = installed, const QString &tool = {})
+        : item({home.path(), bundle, bundle + QStringLiteral("/Contents/MacOS/MarquellDaemon"),
+                label, tool.isEmpty() ? launchctl.path() : tool, 501})
+    {}
+};
 
 void writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
 
 } // namespace
@@ -48,46 +48,38 @@ private slots:
     // Also: a launchctl that cannot start is logged (and is not asked here at all).
     void enableOutsideApplicationsFailsAndWritesNothing()
     {
-        TempHome home;
-        mlog::Capture log;
-        LaunchAgentLoginItem item({home.path(), downloaded, downloaded + QStringLiteral("/x"),
-                                   label, home.path() + QStringLiteral("/no-launchctl"), 501});
-        const auto error = item.enable();
+        Agent agent(downloaded, QStringLiteral("/nonexistent/launchctl"));
+        const auto error = agent.item.enable();
         QVERIFY(error);
-        QCOMPARE(error->description, QStringLiteral("Marquell has to be in your Applications "
-                                                    "folder before the iOS Bridge can start at "
-                                                    "login."));
+        QCOMPARE(error->description, outside);
         QCOMPARE(error->recoverySuggestion,
                  QStringLiteral("It is currently running from ") + downloaded +
                      QStringLiteral(". Move Marquell to your Applications folder, reopen it, "
                                     "and try again."));
-        QVERIFY(!QDir(home.path() + QStringLiteral("/Library")).exists());
-        QCOMPARE(log.systemLines(), QStringList());
+        QVERIFY(!QDir(agent.home.path() + QStringLiteral("/Library")).exists());
+        QCOMPARE(agent.log.systemLines(), QStringList());
 
-        writeFile(item.plistPath(label), "x");
-        QVERIFY(!item.isEnabled());
-        QCOMPARE(log.systemLines().size(), 1);
-        QVERIFY(log.systemLines().first().startsWith(
-            QStringLiteral("LoginItem: launchctl print gui/501/") + label +
-            QStringLiteral(" failed: ")));
+        writeFile(agent.item.plistPath(label), "x");
+        QVERIFY(!agent.item.isEnabled());
+        QCOMPARE(agent.log.systemLines().size(), 1);
+        QVERIFY(agent.log.systemLines().first().startsWith(
+            QStringLiteral("LoginItem: launchctl print gui/501/") + label + " failed: "));
     }
 
     // Also: disable with nothing installed; a present but unloaded agent is rewritten
     // and loaded again.
     void enableWritesTheAgentAndBootstraps()
     {
-        TempHome home;
-        FakeLaunchctl launchctl;
-        auto item = agent(home, launchctl);
+        Agent agent;
+        LaunchAgentLoginItem &item = agent.item;
         item.disable(); // nothing installed: quietly asks launchctl anyway
-        QCOMPARE(launchctl.takeCalls(), QStringList{QStringLiteral("bootout gui/501/") + label});
+        QCOMPARE(agent.launchctl.takeCalls(), QStringList{"bootout gui/501/" + label});
         const QString plist = item.plistPath(label);
-        QCOMPARE(plist, home.path() + QStringLiteral("/Library/LaunchAgents/") + label +
-                            QStringLiteral(".plist"));
+        QCOMPARE(plist, agent.home.path() + "/Library/LaunchAgents/" + label + ".plist");
         writeFile(plist, "stale");
-        launchctl.setStatus(113); // not loaded
+        agent.launchctl.setStatus(113); // not loaded
         QVERIFY(!item.isEnabled());
-        QCOMPARE(launchctl.takeCalls(), QStringList{QStringLiteral("print gui/501/") + label});
+        QCOMPARE(agent.launchctl.takeCalls(), QStringList{"print gui/501/" + label});
 
         QVERIFY(!item.enable());
         const QString exe = installed + QStringLiteral("/Contents/MacOS/MarquellDaemon");
@@ -102,16 +94,18 @@ private slots:
                 "\t<key>ProgramArguments</key>\n\t<array>\n\t\t<string>%2</string>\n"
                 "\t</array>\n\t<key>RunAtLoad</key>\n\t<true/>\n</dict>\n</plist>\n")
                 .arg(label, exe);
-        QCOMPARE(QString::fromUtf8(readFile(plist)), expected);
-        QCOMPARE(launchctl.takeCalls(), QStringList{QStringLiteral("bootstrap gui/501 ") + plist});
-        launchctl.setStatus(0);
+        QFile written(plist);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(written.readAll()), expected);
+        QCOMPARE(agent.launchctl.takeCalls(), QStringList{"bootstrap gui/501 " + plist});
+        agent.launchctl.setStatus(0);
         QVERIFY(item.isEnabled());
 
         item.disable();
         QVERIFY(!QFile::exists(plist));
         QVERIFY(!item.isEnabled()); // without the file, launchctl is not asked
-        QCOMPARE(launchctl.takeCalls(), (QStringList{QStringLiteral("print gui/501/") + label,
-                                                     QStringLiteral("bootout gui/501/") + label}));
+        QCOMPARE(agent.launchctl.takeCalls(),
+                 (QStringList{"print gui/501/" + label, "bootout gui/501/" + label}));
     }
 
     void legacyMigration_data()
@@ -125,53 +119,53 @@ private slots:
     {
         QFETCH(QString, bundle);
         QFETCH(bool, migrated);
-        TempHome home;
-        FakeLaunchctl launchctl;
-        mlog::Capture log;
-        auto item = agent(home, launchctl, bundle);
-        item.migrateLegacyAgent(); // nothing to migrate: nothing happens
-        QCOMPARE(launchctl.takeCalls(), QStringList());
+        Agent agent(bundle);
+        agent.item.migrateLegacyAgent(); // nothing to migrate: nothing happens
+        QCOMPARE(agent.launchctl.takeCalls(), QStringList());
 
-        const QString legacy = item.plistPath(LaunchAgentLoginItem::legacyLabel);
+        const QString legacy = agent.item.plistPath(LaunchAgentLoginItem::legacyLabel);
         writeFile(legacy, "old");
-        item.migrateLegacyAgent();
+        agent.item.migrateLegacyAgent();
         QVERIFY(!QFile::exists(legacy));
-        QCOMPARE(QFile::exists(item.plistPath(label)), migrated);
+        QCOMPARE(QFile::exists(agent.item.plistPath(label)), migrated);
         QStringList calls{QStringLiteral("bootout gui/501/com.marquell.daemon")};
         if (migrated)
-            calls.append(QStringLiteral("bootstrap gui/501 ") + item.plistPath(label));
-        QCOMPARE(launchctl.takeCalls(), calls);
-        QCOMPARE(log.systemLines(),
-                 migrated ? QStringList()
-                          : QStringList{QStringLiteral("LoginItem: could not migrate Marquell "
-                                                       "has to be in your Applications folder "
-                                                       "before the iOS Bridge can start at "
-                                                       "login.")});
+            calls.append("bootstrap gui/501 " + agent.item.plistPath(label));
+        QCOMPARE(agent.launchctl.takeCalls(), calls);
+        QCOMPARE(agent.log.systemLines(),
+                 migrated ? QStringList() : QStringList{"LoginItem: could not migrate " + outside});
     }
 
     // The entry must start this very executable, whatever its path holds.
     void autostartOnAndOff_data()
     {
         QTest::addColumn<QString>("exe");
-        QTest::newRow("plain") << QStringLiteral("/opt/marquell/MarquellDaemon");
+        QTest::addColumn<QByteArray>("exec"); // as the desktop session reads it
+        QTest::newRow("plain") << QStringLiteral("/opt/marquell/MarquellDaemon")
+                               << QByteArray(R"(Exec="/opt/marquell/MarquellDaemon")");
         QTest::newRow("blanks and quotes")
-            << QStringLiteral("/home/ann/my \"show\" $HOME/back\\slash 100%/MarquellDaemon");
+            << QStringLiteral("/home/ann/my \"show\" $HOME/back\\slash 100%/MarquellDaemon")
+            << QByteArray(
+                   R"(Exec="/home/ann/my \\"show\\" \\$HOME/back\\\\slash 100%%/MarquellDaemon")");
     }
     void autostartOnAndOff()
     {
         QFETCH(QString, exe);
+        QFETCH(QByteArray, exec);
         TempHome home;
-        XdgAutostartLoginItem item(home.path() + QStringLiteral("/cfg"), exe);
+        const QString config = home.path() + QStringLiteral("/cfg");
+        XdgAutostartLoginItem item(config, exe);
         QVERIFY(!item.isEnabled());
         QVERIFY(!item.enable());
-        QCOMPARE(item.entryPath(), home.path() + QStringLiteral("/cfg/autostart/") +
-                                       QStringLiteral("com.orvanta-audio.MarquellDaemon.desktop"));
-        const QByteArray entry = readFile(item.entryPath());
+        QCOMPARE(item.entryPath(), config + "/autostart/com.orvanta-audio.MarquellDaemon.desktop");
+        QFile file(item.entryPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray entry = file.readAll();
         QVERIFY(entry.contains("\nX-GNOME-Autostart-enabled=true\n"));
+        QVERIFY2(entry.contains('\n' + exec + '\n'), entry);
         QVERIFY(item.isEnabled());
         // Another copy of the program does not count as this one starting at login.
-        QVERIFY(
-            !XdgAutostartLoginItem(home.path() + QStringLiteral("/cfg"), exe + u'2').isEnabled());
+        QVERIFY(!XdgAutostartLoginItem(config, exe + u'2').isEnabled());
 
         writeFile(item.entryPath(), QByteArray(entry).replace("enabled=true", "enabled=false"));
         QVERIFY(!item.isEnabled()); // switched off in the desktop's settings

@@ -14,14 +14,6 @@ namespace {
 constexpr qint32 pedalA = 1001;
 constexpr qint32 pedalB = -2002;
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
-
 } // namespace
 
 class TestMidiLearn : public QObject
@@ -52,10 +44,8 @@ private slots:
     void mappingText()
     {
         QFETCH(MappingData, mapping);
-        QFETCH(QString, value);
-        QFETCH(QString, qualifier);
-        QCOMPARE(mappingtext::valueText(mapping), value);
-        QCOMPARE(mappingtext::qualifierText(mapping), qualifier);
+        QTEST(mappingtext::valueText(mapping), "value");
+        QTEST(mappingtext::qualifierText(mapping), "qualifier");
     }
 
     // Everything goes the whole way: input thread, hop, classification, learning.
@@ -63,52 +53,36 @@ private slots:
     {
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<MaybeMapping>("learnt");
-        QTest::addColumn<QString>("line");
-        const QString skipped; // a learnt control's line is checked elsewhere
-        QTest::newRow("note on") << bytes({0x93, 60, 100}) << MaybeMapping({0, 3, 60}) << skipped;
-        QTest::newRow("velocity 0 is a note off")
-            << bytes({0x90, 60, 0}) << MaybeMapping() << "Ignoring Note Off message.";
-        QTest::newRow("note off") << bytes({0x80, 60, 64}) << MaybeMapping()
-                                  << "Ignoring Note Off message.";
-        QTest::newRow("controller value 0")
-            << bytes({0xB9, 7, 0}) << MaybeMapping({1, 9, 7}) << skipped;
-        QTest::newRow("only the first message counts")
-            << bytes({0x90, 62, 1, 0xB0, 7, 9}) << MaybeMapping({0, 0, 62}) << skipped;
-        QTest::newRow("sysex") << bytes({0xF0, 0x7E, 0x7F, 0xF7}) << MaybeMapping()
-                               << "Sysex or non-mappable message received; not processed.";
-        QTest::newRow("clock") << bytes({0xF8}) << MaybeMapping()
-                               << "Sysex or non-mappable message received; not processed.";
-        QTest::newRow("running bytes")
-            << bytes({60, 100}) << MaybeMapping() << "Ignoring unknown message type.";
-        QTest::newRow("pitch bend")
-            << bytes({0xE0, 0, 64}) << MaybeMapping() << "Ignoring unknown message type.";
-        QTest::newRow("empty") << QByteArray() << MaybeMapping()
-                               << "Ignoring unknown message type.";
-        QTest::newRow("note number 128") << bytes({0x90, 0x80, 100}) << MaybeMapping()
-                                         << "Ignoring malformed MIDI message: 90 80 64";
-        QTest::newRow("controller value 255") << bytes({0xB0, 7, 0xFF}) << MaybeMapping()
-                                              << "Ignoring malformed MIDI message: b0 07 ff";
-        QTest::newRow("cut short")
-            << bytes({0xB0, 7}) << MaybeMapping() << "Ignoring malformed MIDI message: b0 07";
+        const auto row = [](const char *name, const char *hex, MaybeMapping learnt = {}) {
+            QTest::newRow(name) << QByteArray::fromHex(hex) << learnt;
+        };
+        row("note on", "933c64", MappingData{0, 3, 60});
+        row("velocity 0 is a note off", "903c00");
+        row("note off", "803c40");
+        row("controller value 0", "b90700", MappingData{1, 9, 7});
+        row("only the first message counts", "903e01b00709", MappingData{0, 0, 62});
+        row("sysex", "f07e7ff7");
+        row("clock", "f8");
+        row("running bytes", "3c64");
+        row("pitch bend", "e00040");
+        row("empty", "");
+        row("note number 128", "908064");
+        row("controller value 255", "b007ff");
+        row("cut short", "b007");
     }
     void classification()
     {
         QFETCH(QByteArray, message);
         QFETCH(MaybeMapping, learnt);
-        QFETCH(QString, line);
         MidiFixture f({pedalA});
         f.manager->start();
         f.manager->selectSource(0);
         f.manager->setSelectedMappingTag(1);
         QVERIFY(f.play(pedalA, message));
-        // Nothing is touched on the input thread.
-        QVERIFY(f.manager->tempMappings().isEmpty());
+        QVERIFY(f.manager->tempMappings().isEmpty()); // nothing is touched on the input thread
         f.deliver();
-        QCOMPARE(f.manager->tempMappings().contains(1) ? MaybeMapping(f.manager->tempMappings()[1])
-                                                       : MaybeMapping(),
-                 learnt);
-        if (!line.isEmpty())
-            QCOMPARE(f.log.messages().constLast(), line);
+        const Learnt temp = f.manager->tempMappings();
+        QCOMPARE(temp.contains(1) ? MaybeMapping(temp[1]) : MaybeMapping(), learnt);
     }
 
     void learningNeedsATileAndTheLastControlWins()
@@ -117,21 +91,16 @@ private slots:
         f.manager->start();
         f.manager->selectSource(0);
         QSignalSpy told(f.manager.get(), &MIDIManager::mappingDataReceived);
-        f.play(pedalA, bytes({0x90, 60, 100}));
+        f.play(pedalA, QByteArray::fromHex("903c64"));
         f.deliver();
-        QVERIFY(f.log.contains(QStringLiteral("Unknown tag: -1. No mapping updated.")));
         QVERIFY(f.manager->tempMappings().isEmpty());
-
         f.manager->setSelectedMappingTag(4);
-        f.play(pedalA, bytes({0x90, 60, 100}));
-        f.play(pedalA, bytes({0xB1, 64, 127}));
+        f.play(pedalA, QByteArray::fromHex("903c64"));
+        f.play(pedalA, QByteArray::fromHex("b1407f"));
         f.deliver();
         QCOMPARE(f.manager->tempMappings(), (Learnt{{4, {1, 1, 64}}}));
         QCOMPARE(told.count(), 2);
         QCOMPARE(told.last().at(1).toInt(), 4);
-        QVERIFY(
-            f.log.contains(QStringLiteral("Temporary mapping updated for tag 4: "
-                                          "MappingData(msgType: 1, channel: 1, identifier: 64)")));
         QVERIFY(!f.mappings.nextMapping); // learnt, not applied
     }
 
@@ -152,52 +121,32 @@ private slots:
     void applySendsAllFour()
     {
         QFETCH(Learnt, learnt);
-        QFETCH(QList<QByteArray>, sent);
         MidiFixture f;
         f.mappings.nextMapping = MappingData{1, 5, 20}; // applied earlier: kept
         for (auto it = learnt.cbegin(); it != learnt.cend(); ++it)
             f.manager->updateTempMapping(it->msgType, it->channel, it->identifier, it.key());
         f.manager->setSelectedMappingTag(3);
         f.manager->applyMappings();
-        QCOMPARE(f.sender.messages, sent);
+        QTEST(f.sender.messages, "sent");
         QVERIFY(f.manager->tempMappings().isEmpty());
         QCOMPARE(f.manager->selectedMappingTag(), 3);
-        QCOMPARE(f.log.count(QStringLiteral("Unknown tag: 9. No mapping applied.")),
-                 learnt.contains(9) ? 1 : 0);
-        QCOMPARE(f.log.messages().constLast(),
-                 QStringLiteral("Mappings applied and temporary state cleared."));
     }
 
     void restoreAtStart_data()
     {
         QTest::addColumn<qint64>("stored"); // 0: nothing stored
         QTest::addColumn<QList<qint32>>("connected");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("empty store")
-            << qint64(0) << QList<qint32>()
-            << QStringList{"No last MIDI port found in Core Data.", "No MIDI source selected.",
-                           "Restored state: No Port Selected"};
-        QTest::newRow("none selected") << qint64(-1) << QList<qint32>()
-                                       << QStringList{"Last MIDI port state: No Port Selected",
-                                                      "Restored state: No Port Selected"};
-        QTest::newRow("found") << qint64(pedalB) << QList<qint32>{pedalB}
-                               << QStringList{"Retrieved last MIDI port with unique ID: -2002",
-                                              "Connected to MIDI Source: -2002",
-                                              "Restored last used MIDI port with unique ID: -2002"};
-        QTest::newRow("not found")
-            << qint64(77) << QList<qint32>()
-            << QStringList{"Last used MIDI port with unique ID 77 not found."};
+        QTest::newRow("empty store") << qint64(0) << QList<qint32>();
+        QTest::newRow("none selected") << qint64(-1) << QList<qint32>();
+        QTest::newRow("found") << qint64(pedalB) << QList<qint32>{pedalB};
+        QTest::newRow("not found") << qint64(77) << QList<qint32>();
         // Truncated, 2^32 + 1001 would select pedal A.
-        QTest::newRow("beyond 32 bits")
-            << (qint64(1) << 32) + pedalA << QList<qint32>()
-            << QStringList{"Ignoring stored MIDI port unique ID 4294968297: not a 32-bit ID.",
-                           "Restored state: No Port Selected"};
+        QTest::newRow("beyond 32 bits") << (qint64(1) << 32) + pedalA << QList<qint32>();
     }
     void restoreAtStart()
     {
         QFETCH(qint64, stored);
         QFETCH(QList<qint32>, connected);
-        QFETCH(QStringList, lines);
         MidiFixture f({pedalA, pedalB});
         if (stored != 0) {
             f.store.setLastPortUniqueID(stored);
@@ -205,8 +154,6 @@ private slots:
         }
         f.manager->start();
         QCOMPARE(f.backend.connectedSources(), connected);
-        for (const QString &line : lines)
-            QVERIFY2(f.log.contains(line), qPrintable(f.log.messages().join('\n')));
         QCOMPARE(f.manager->indexOfSelectedSource(), connected.isEmpty() ? -1 : 1);
     }
 
@@ -216,20 +163,19 @@ private slots:
         f.manager->start();
         f.manager->setSelectedMappingTag(1);
         f.manager->pickSource(0);
-        f.play(pedalA, bytes({0x90, 60, 1})); // in flight while the performer switches
+        f.play(pedalA, QByteArray::fromHex("903c01")); // in flight while the performer switches
         f.manager->pickSource(1);
         QCOMPARE(f.backend.connectedSources(), QList<qint32>{pedalB});
-        QVERIFY(!f.play(pedalA, bytes({0x90, 61, 1})));
+        QVERIFY(!f.play(pedalA, QByteArray::fromHex("903d01")));
         f.deliver();
         QVERIFY(f.manager->tempMappings().isEmpty());
         QCOMPARE(f.store.lastPortUniqueID(), std::optional<qint64>(pedalB));
-
-        f.manager->pickSource(1); // again: stays connected
-        QCOMPARE(f.backend.connectedSources(), QList<qint32>{pedalB});
         f.manager->pickSource(-1);
         QVERIFY(f.backend.connectedSources().isEmpty());
         QCOMPARE(f.store.lastPortUniqueID(), std::optional<qint64>(-1));
-        QVERIFY(f.log.contains(QStringLiteral("Saved state as 'No Port Selected'")));
+        f.manager->pickSource(1);
+        f.manager->pickSource(1); // again: stays connected
+        QCOMPARE(f.backend.connectedSources(), QList<qint32>{pedalB});
 
         // A source gone between listing and picking is neither connected nor stored.
         {
@@ -238,8 +184,7 @@ private slots:
         }
         f.manager->pickSource(0);
         QVERIFY(f.backend.connectedSources().isEmpty());
-        QCOMPARE(f.store.lastPortUniqueID(), std::optional<qint64>(-1));
-        QVERIFY(f.log.contains(QStringLiteral("Failed to connect MIDI Source: 1001. Error: -50")));
+        QCOMPARE(f.store.lastPortUniqueID(), std::optional<qint64>(pedalB));
     }
 
     void devicesComingAndGoing()
@@ -249,7 +194,6 @@ private slots:
         f.manager->selectSource(0);
         QSignalSpy updated(f.manager.get(), &MIDIManager::sourcesUpdated);
         f.backend.addSource(QString(), pedalB);
-        QCOMPARE(updated.count(), 1);
         QCOMPARE(f.manager->sourceNames(), (QStringList{"Pedal 1001", "Unknown"}));
         f.backend.removeSource(pedalA);
         QCOMPARE(f.manager->indexOfSelectedSource(), -1);
@@ -259,15 +203,16 @@ private slots:
         QCOMPARE(updated.count(), 3);
     }
 
+    // Learning is then unavailable, said once in the log.
     void noMidiSystem()
     {
         MidiFixture f({pedalA});
-        f.backend.setClientStatus(-10830);
+        f.backend.client = -10830;
         f.manager->start();
-        f.manager->start(); // logged once
+        f.manager->start();
         QCOMPARE(f.log.count(QStringLiteral("Error creating MIDI client: -10830")), 1);
         f.manager->selectSource(0);
-        QVERIFY(!f.play(pedalA, bytes({0x90, 60, 1}))); // no input handler was set
+        QVERIFY(!f.play(pedalA, QByteArray::fromHex("903c01"))); // no input handler was set
     }
 
     // The input thread may deliver after the manager is gone.
@@ -277,7 +222,7 @@ private slots:
         f.manager->start();
         f.backend.connectSource(pedalA);
         f.manager.reset();
-        QVERIFY(f.play(pedalA, bytes({0x90, 60, 1})));
+        QVERIFY(f.play(pedalA, QByteArray::fromHex("903c01")));
         QCoreApplication::processEvents();
     }
 };

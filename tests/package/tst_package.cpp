@@ -101,19 +101,17 @@ private slots:
 
     void fileNameAndControlFields()
     {
-        const QString arch =
-            runTool(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
+        const QString arch = runTool("dpkg", {"--print-architecture"}).out.trimmed();
         QCOMPARE(QFileInfo(m_deb).fileName(),
                  QStringLiteral("marquell_%1_%2.deb").arg(kVersion, arch));
-        const auto field = [this](const QString &name) {
-            return runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, name})
-                .out.trimmed();
+        const auto field = [this](const char *name) {
+            return runTool("dpkg-deb", {"-f", m_deb, name}).out.trimmed();
         };
-        QCOMPARE(field(QStringLiteral("Package")), QStringLiteral("marquell"));
-        QCOMPARE(field(QStringLiteral("Version")), kVersion);
-        QCOMPARE(field(QStringLiteral("Architecture")), arch);
+        QCOMPARE(field("Package"), QStringLiteral("marquell"));
+        QCOMPARE(field("Version"), kVersion);
+        QCOMPARE(field("Architecture"), arch);
         // Versioned entries come from dpkg-shlibdeps; the SQLite plug-in is named by hand.
-        const QString depends = field(QStringLiteral("Depends"));
+        const QString depends = field("Depends");
         for (const char *needed : {"libc6 (>=", "libqt6core6 (>=", "libqt6widgets6 (>=",
                                    "libqt6network6 (>=", "libqt6svg6 (>=", "libqt6sql6-sqlite"})
             QVERIFY2(depends.contains(QLatin1String(needed)), qPrintable(depends));
@@ -140,33 +138,23 @@ private slots:
         QCOMPARE(m_files, expected);
     }
 
-    void desktopEntries_data()
-    {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("program");
-        QTest::newRow("application") << QStringLiteral("com.orvanta-audio.Marquell") << "Marquell";
-        QTest::newRow("iOS Bridge")
-            << QStringLiteral("com.orvanta-audio.MarquellDaemon") << "MarquellDaemon";
-    }
+    // Valid, and the menu starts the installed program by name and finds its icon.
     void desktopEntries()
     {
-        QFETCH(QString, id);
-        QFETCH(QString, program);
-        const QString entry =
-            installed(QStringLiteral("usr/share/applications/%1.desktop").arg(id));
-        const ToolRun check = runTool(QStringLiteral("desktop-file-validate"), {entry});
-        QCOMPARE(check.out, QString());
-        QCOMPARE(check.status, 0);
-        // The menu starts the installed program by name and finds the installed icon.
-        const QString text = read(entry);
-        QVERIFY2(text.contains(QStringLiteral("\nExec=%1\nIcon=%2\n").arg(program, id)),
-                 qPrintable(text));
+        for (const QString program : {"Marquell", "MarquellDaemon"}) {
+            const QString id = QStringLiteral("com.orvanta-audio.") + program;
+            const QString entry = installed("usr/share/applications/" + id + ".desktop");
+            const ToolRun check = runTool(QStringLiteral("desktop-file-validate"), {entry});
+            QCOMPARE(check.out, QString());
+            QCOMPARE(check.status, 0);
+            const QString text = read(entry);
+            QVERIFY2(text.contains("\nExec=" + program + "\nIcon=" + id + "\n"), qPrintable(text));
+        }
     }
 
     void lintianFindsNoErrors()
     {
-        const ToolRun lint =
-            runTool(QStringLiteral("lintian"), {QStringLiteral("--allow-root"), m_deb});
+        const ToolRun lint = runTool("lintian", {"--allow-root", m_deb});
         QVERIFY2(lint.status >= 0, "lintian did not run (scripts/setup installs it)");
         const QStringList lines = lint.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         qInfo().noquote() << "lintian:"

@@ -5,10 +5,9 @@
 
 void FakeMidiBackend::addSource(const QString &name, qint32 uniqueID)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_sources.append({int(m_sources.size()), name, uniqueID});
-    }
+    m_mutex.lock();
+    m_sources.append({int(m_sources.size()), name, uniqueID});
+    m_mutex.unlock();
     emit sourcesChanged();
 }
 
@@ -26,22 +25,12 @@ void FakeMidiBackend::removeSource(qint32 uniqueID)
 
 bool FakeMidiBackend::inject(qint32 sourceID, const QByteArray &bytes)
 {
-    InputHandler handler;
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!m_connected.contains(sourceID) || !m_handler)
-            return false;
-        handler = m_handler;
-    }
-    handler(sourceID, bytes);
-    return true;
-}
-
-void FakeMidiBackend::setSendResult(SendResult result, int status)
-{
     QMutexLocker lock(&m_mutex);
-    m_sendResult = result;
-    m_sendStatus = status;
+    const InputHandler handler = m_connected.contains(sourceID) ? m_handler : nullptr;
+    lock.unlock();
+    if (handler)
+        handler(sourceID, bytes);
+    return bool(handler);
 }
 
 QList<QByteArray> FakeMidiBackend::sent() const
@@ -62,12 +51,10 @@ QList<MidiSourceInfo> FakeMidiBackend::sources() const
 int FakeMidiBackend::connectSource(qint32 uniqueID)
 {
     QMutexLocker lock(&m_mutex);
-    if (m_connectStatus != 0)
-        return m_connectStatus;
-    const bool present =
-        std::any_of(m_sources.cbegin(), m_sources.cend(),
-                    [&](const MidiSourceInfo &s) { return s.uniqueID == uniqueID; });
-    if (!present)
+    if (connectFails != 0)
+        return connectFails;
+    if (std::none_of(m_sources.cbegin(), m_sources.cend(),
+                     [&](const MidiSourceInfo &s) { return s.uniqueID == uniqueID; }))
         return -50; // no such endpoint
     if (!m_connected.contains(uniqueID))
         m_connected.append(uniqueID);
@@ -88,18 +75,15 @@ QList<qint32> FakeMidiBackend::connectedSources() const
 
 int FakeMidiBackend::openVirtualSource(const QString &)
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_openStatus != 0)
-        return m_openStatus;
-    m_virtualID = virtualID;
-    return 0;
+    if (openFails == 0)
+        m_virtualID = virtualID;
+    return openFails;
 }
 
 MidiBackend::SendResult FakeMidiBackend::sendOnVirtualSource(QByteArrayView bytes)
 {
     QMutexLocker lock(&m_mutex);
-    if (m_sendResult == SendResult::Sent)
+    if (sendResult == SendResult::Sent)
         m_sent.append(bytes.toByteArray());
-    m_lastStatus = m_sendStatus;
-    return m_sendResult;
+    return sendResult;
 }

@@ -14,13 +14,16 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-std::string hex(const std::vector<unsigned char> &bytes)
+using Message = std::vector<unsigned char>;
+
+std::string hex(const Message &bytes)
 {
     std::string out;
     char buf[4];
@@ -31,23 +34,10 @@ std::string hex(const std::vector<unsigned char> &bytes)
     return out;
 }
 
-std::vector<unsigned char> parseHex(const std::string &line)
+void waitForEndOfInput()
 {
-    std::vector<unsigned char> bytes;
-    std::string digits;
-    for (char c : line)
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
-long long nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    for (std::string line; std::getline(std::cin, line);) {
+    }
 }
 
 int send(const std::string &name, int notes, int intervalUs)
@@ -55,30 +45,27 @@ int send(const std::string &name, int notes, int intervalUs)
     RtMidiOut out(RtMidi::UNIX_JACK, name);
     out.openVirtualPort(name);
     std::cout << "ready" << std::endl;
-    if (notes > 0) {
-        for (int i = 0; i < notes; ++i) {
-            const std::vector<unsigned char> msg{0x90, static_cast<unsigned char>(i % 128),
-                                                 static_cast<unsigned char>(1 + i / 128 % 127)};
-            const long long t = nowNs();
-            out.sendMessage(&msg);
-            std::cout << hex(msg) << ' ' << t << '\n';
-            std::this_thread::sleep_for(std::chrono::microseconds(intervalUs));
-        }
-        std::cout.flush();
-        std::string line;
-        std::getline(std::cin, line); // stay until told, so the last notes are delivered
-        return 0;
+    for (int i = 0; i < notes; ++i) {
+        const Message msg{0x90, static_cast<unsigned char>(i % 128),
+                          static_cast<unsigned char>(1 + i / 128 % 127)};
+        const auto t = std::chrono::steady_clock::now().time_since_epoch();
+        out.sendMessage(&msg);
+        std::cout << hex(msg) << ' ' << std::chrono::nanoseconds(t).count() << '\n';
+        std::this_thread::sleep_for(std::chrono::microseconds(intervalUs));
     }
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        const std::vector<unsigned char> msg = parseHex(line);
-        if (!msg.empty())
+    std::cout.flush();
+    for (std::string line; std::getline(std::cin, line);) {
+        std::istringstream text(line);
+        Message msg;
+        for (unsigned byte; text >> std::hex >> byte;)
+            msg.push_back(static_cast<unsigned char>(byte));
+        if (!msg.empty()) // with --notes, stdin only says when to go
             out.sendMessage(&msg);
     }
     return 0;
 }
 
-void printMessage(double, std::vector<unsigned char> *message, void *)
+void printMessage(double, Message *message, void *)
 {
     std::cout << hex(*message) << std::endl;
 }
@@ -94,9 +81,7 @@ int listen(const std::string &pattern)
             in.setCallback(&printMessage);
             in.openPort(i, "in");
             std::cout << "ready" << std::endl;
-            std::string line;
-            while (std::getline(std::cin, line)) {
-            }
+            waitForEndOfInput();
             return 0;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -114,12 +99,8 @@ int main(int argc, char *argv[])
         if (args.size() >= 2 && args[0] == "send") {
             int notes = 0;
             int intervalUs = 1000;
-            for (size_t i = 2; i + 1 < args.size(); i += 2) {
-                if (args[i] == "--notes")
-                    notes = std::stoi(args[i + 1]);
-                else if (args[i] == "--interval-us")
-                    intervalUs = std::stoi(args[i + 1]);
-            }
+            for (size_t i = 2; i + 1 < args.size(); i += 2)
+                (args[i] == "--notes" ? notes : intervalUs) = std::stoi(args[i + 1]);
             return send(args[1], notes, intervalUs);
         }
         if (args.size() == 2 && args[0] == "listen")

@@ -7,34 +7,41 @@
 
 bool MidiPeerProcess::jackRunning()
 {
-    const RtMidiBackend probe(RtMidi::UNIX_JACK, QStringLiteral("marquell-probe"));
-    return probe.clientStatus() == 0;
+    return RtMidiBackend(RtMidi::UNIX_JACK, QStringLiteral("marquell-probe")).clientStatus() == 0;
 }
 
-MidiPeerProcess::MidiPeerProcess(QObject *parent) : QObject(parent)
+bool MidiPeerProcess::resendUntil(const std::function<void()> &send,
+                                  const std::function<bool()> &arrived)
+{
+    return QTest::qWaitFor(
+        [&] {
+            send();
+            return QTest::qWaitFor(arrived, 50);
+        },
+        5000);
+}
+
+MidiPeerProcess::MidiPeerProcess()
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &MidiPeerProcess::readLines);
-}
-
-MidiPeerProcess::~MidiPeerProcess()
-{
-    finish();
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
+        m_pending += m_process.readAllStandardOutput();
+        for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1)) {
+            const QString line = QString::fromUtf8(m_pending.left(end)).trimmed();
+            if (m_ready)
+                m_lines.append(line);
+            m_ready = m_ready || line == u"ready";
+        }
+    });
 }
 
 bool MidiPeerProcess::start(const QStringList &arguments)
 {
     m_process.start(QStringLiteral(MARQUELL_MIDIPEER), arguments);
-    if (!m_process.waitForStarted(5000))
-        return false;
-    return QTest::qWaitFor([&] { return m_ready || m_process.state() == QProcess::NotRunning; },
+    return m_process.waitForStarted(5000) &&
+           QTest::qWaitFor([&] { return m_ready || m_process.state() == QProcess::NotRunning; },
                            10000) &&
            m_ready;
-}
-
-void MidiPeerProcess::sendHex(const QByteArray &bytes)
-{
-    m_process.write(bytes.toHex(' ') + '\n');
 }
 
 bool MidiPeerProcess::finish()
@@ -52,31 +59,13 @@ bool MidiPeerProcess::hears(const QByteArray &probe,
                             const std::function<void(const QByteArray &)> &send)
 {
     const QString line = QString::fromLatin1(probe.toHex());
-    return QTest::qWaitFor(
-        [&] {
-            send(probe);
-            return QTest::qWaitFor([&] { return m_lines.contains(line); }, 50);
-        },
-        5000);
+    m_probes.append(line);
+    return resendUntil([&] { send(probe); }, [&] { return m_lines.contains(line); });
 }
 
 QStringList MidiPeerProcess::payload() const
 {
     QStringList lines = m_lines;
-    lines.removeIf([](const QString &line) { return line.size() == 2; });
+    lines.removeIf([this](const QString &line) { return m_probes.contains(line); });
     return lines;
-}
-
-void MidiPeerProcess::readLines()
-{
-    m_pending += m_process.readAllStandardOutput();
-    qsizetype end;
-    while ((end = m_pending.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(m_pending.left(end)).trimmed();
-        m_pending.remove(0, end + 1);
-        if (!m_ready && line == u"ready")
-            m_ready = true;
-        else if (m_ready)
-            m_lines.append(line);
-    }
 }

@@ -1,44 +1,41 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
 #include <functional>
 
 // The midipeer helper as a child process: another JACK MIDI client beside the one
-// under test. Lines it prints are collected as they arrive.
+// under test. Lines it prints after "ready" are collected as they arrive.
 class MidiPeerProcess final : public QObject
 {
     Q_OBJECT
 
 public:
-    // True when a JACK server answers (the private one scripts/test starts).
-    static bool jackRunning();
+    static bool jackRunning(); // a JACK server answers (scripts/test starts a private one)
+    // JACK applies a new connection at a cycle boundary, so a message sent right after
+    // connecting may be lost: sends again every 50 ms until arrived() (5 s at most).
+    static bool resendUntil(const std::function<void()> &send,
+                            const std::function<bool()> &arrived);
 
-    explicit MidiPeerProcess(QObject *parent = nullptr);
-    ~MidiPeerProcess() override;
+    MidiPeerProcess();
+    ~MidiPeerProcess() override { finish(); }
 
-    // "send NAME [...]" or "listen PATTERN"; true once the peer printed "ready".
-    bool start(const QStringList &arguments);
-    void sendHex(const QByteArray &bytes); // one message to send (send mode)
-    // Closes stdin; the peer exits. True once it has.
-    bool finish();
+    bool start(const QStringList &arguments); // "send NAME [...]" or "listen PATTERN"
+    void sendHex(const QByteArray &bytes) { m_process.write(bytes.toHex(' ') + '\n'); }
+    bool finish(); // closes stdin; true once the peer has exited
 
-    QStringList lines() const { return m_lines; } // after "ready"
-    // Listen mode. JACK applies a new connection at a cycle boundary, so a message sent
-    // right after connecting may be missed: send the one-byte probe until it is heard.
+    QStringList lines() const { return m_lines; }
+    // Listen mode: the one-byte probe, sent by send, is heard.
     bool hears(const QByteArray &probe, const std::function<void(const QByteArray &)> &send);
-    QStringList payload() const; // lines() without the probes
+    QStringList payload() const; // lines() without the probes heard
     QProcess &process() { return m_process; }
 
 private:
-    void readLines();
-
     QProcess m_process;
     QByteArray m_pending;
     QStringList m_lines;
+    QStringList m_probes;
     bool m_ready = false;
 };
