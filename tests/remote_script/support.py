@@ -40,7 +40,7 @@ def parse_pool(payload):
 
 
 def setlist_message(ids, names=None):
-    names = [n.encode("utf-8") for n in names] if names else [b"x"] * len(ids)
+    names = [n.encode("utf-8", "surrogateescape") for n in names] if names else [b"x"] * len(ids)
     return b"\x04" + b"".join(struct.pack(">QB", i, len(n)) + n for i, n in zip(ids, names))
 
 

@@ -58,7 +58,7 @@ class ClientInput(SimTestCase):
              {7: b"\x07\x02", 0: b"\x00\x04next\x01\x03\x00\x40"}),
             (lambda sl: [sl("C"), sl("A")[1:]], "CA", 1, {}),  # a setlist that ends a read may go on
             (lambda sl: [b"\x04"], "", None, {}),
-            (lambda sl: [sl("?B")], "B", 0, {}),  # "?" is a song of no set
+            (lambda sl: [sl("\udcffB")], "B", 0, {}),  # a song of no set, named in bad UTF-8
             (lambda sl: [b"\x42\x01\x04"], "ABC", 0, {}),  # an unknown type drops the rest of its read
             (lambda sl: [b"\x07\x03"], "ABC", 0, {7: None}),  # no such cue jump mode
         ]
