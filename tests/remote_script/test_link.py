@@ -60,8 +60,7 @@ class ClientInput(SimTestCase):
             (lambda sl: [b"\x04"], "", None, {}),
             (lambda sl: [sl("\udcffB")], "B", 0, {}),  # a song of no set, named in bad UTF-8
             (lambda sl: [b"\x42\x01\x04"], "ABC", 0, {}),  # an unknown type drops the rest of its read
-            (lambda sl: [b"\x07\x03"], "ABC", 0, {7: None}),  # no such cue jump mode
-        ]
+            (lambda sl: [b"\x07\x03"], "ABC", 0, {7: None})]  # no such cue jump mode
         for writes, setlist, position, frames in cases:
             with self.subTest(setlist=setlist, position=position):
                 client = self.serve()
@@ -77,15 +76,22 @@ class ClientInput(SimTestCase):
 
 
 class Frames(SimTestCase):
-    def pool_of(self, name, count):
+    def pool_of(self, name, count, chosen=0):  # chosen: a setlist of the first songs is sent first
         self.start(simple_set(locators=[{"name": name % i, "beats": 8 * i} for i in range(count)], end=8 * count))
-        payload = self.connect().last(3)
-        self.assertLessEqual(len(payload), 4096)
-        return parse_pool(payload)  # raises on a cut record or a cut character
+        client = self.connect()
+        if chosen:
+            ids = [i for i, _, _ in parse_pool(client.take()[0])[0][:chosen]]
+            self.send(client, setlist_message(ids), lambda: 3 in client.types())
+        self.assertLessEqual(len(client.last(3)), 4096)
+        return parse_pool(client.last(3))  # raises on a cut record or a cut character
 
-    def test_a_huge_pool_never_exceeds_one_frame_nor_cuts_a_record(self):
+    def test_a_huge_pool_never_exceeds_one_frame_nor_cuts_a_record_nor_the_setlist(self):
         pool, setlist = self.pool_of("Song number %d with a rather long title to fill the frame", 400)
         self.assertTrue(pool and setlist and set(setlist) <= set(pool))
+        self.doCleanups()
+        self.setUp()
+        pool, setlist = self.pool_of("Song number %d with a rather long title to fill the frame", 400, chosen=10)
+        self.assertEqual((setlist, len(pool) > 10), (pool[:10], True))  # songs outside the setlist go first
 
     def test_a_pool_just_too_large_keeps_every_song_with_shorter_names(self):
         pool, setlist = self.pool_of("N%03d " + "é" * 30, 30)

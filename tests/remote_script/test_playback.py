@@ -10,10 +10,8 @@ A, B, C = 0, 32, 48
 class TransportBase(SimTestCase):
     def setup_set(self, order=None, mode=None, **set_args):
         self.client = self.serve(**set_args)
-        if order:
-            self.send(self.client, setlist_message([self.ids[n] for n in order]), lambda: 3 in self.client.types())
-        if mode:
-            self.send(self.client, bytes([7, mode]), lambda: bytes([7, mode]) in self.client.frames)
+        data = (setlist_message([self.ids[n] for n in order]) if order else b"") + bytes([7, mode] if mode else [])
+        self.send(self.client, data + b"\x06abcdefgh", lambda: 6 in self.client.types())
         self.client.take()
         return self.sim.song
 

@@ -20,8 +20,7 @@ class SongsFromLocators(unittest.TestCase):
         cases = [  # (locators, arrangement end, [(name, start, end)])
             ([("Two", 64), (" End", 96), ("One", 0), ("Three", 128), ("After", 160)], 200,
              [("One", 0, 64), ("Two", 64, 96), ("Three", 128, 160), ("After", 160, 200)]),
-            ([("b", 8), ("a", 8), ("c", 16)], 24, [("b", 8, 8), ("a", 8, 16), ("c", 16, 24)]),
-        ]
+            ([("b", 8), ("a", 8), ("c", 16)], 24, [("b", 8, 8), ("a", 8, 16), ("c", 16, 24)])]
         for cues, end, expected in cases:
             with self.subTest(cues=cues):
                 self.assertEqual([(s.name, s.start, s.end) for s in manager(cues, end).songs], expected)
