@@ -26,9 +26,8 @@ class TransportBase(SimTestCase):
         return seconds * self.sim.song.tempo / 60.0
 
     def expect(self, lo, hi, position, playing=True):
-        song = self.sim.song
-        self.assertTrue(lo <= song.current_song_time < hi, song.current_song_time)
-        self.assertEqual((self.script.setlist.position, song.is_playing), (position, playing))
+        self.assertTrue(lo <= self.sim.song.current_song_time < hi, self.sim.song.current_song_time)
+        self.assertEqual((self.script.setlist.position, self.sim.song.is_playing), (position, playing))
 
 
 class StoppedTransport(TransportBase):

@@ -33,9 +33,10 @@ class Mappings(SimTestCase):
                 self.run_for(2 * TICK)
                 self.assertEqual(client.take(), frames)
         self.send(client, b"\x02\x04", lambda: client.last(0) == b"\x00\x04play\x01\x00\x00\x40")
-        client.send(bytes([0, 16, 0, 0, 60, 2]) + bytes([0, 0, 0, 0, 60, 9]))  # channel 16, tag 9: refused
-        self.send(client, b"\x06abcdefgh\x09", lambda: client.last(0) == b"\x00")
-        self.assertEqual(client.types()[-3:], [0, 6, 0])
+        client.send(bytes([0, 16, 0, 0, 60, 2]) + bytes([0, 0, 0, 0, 60, 9]) + b"\x06abcdefgh")  # channel 16, tag 9
+        self.pump(lambda: 6 in client.types())
+        self.assertEqual(self.read_json("mappings.json")["mappings"], {"1": [1, 0, 64]})  # both refused
+        self.send(client, b"\x09", lambda: client.last(0) == b"\x00")
         self.run_for(TICK)
         self.assertEqual(self.sim.midi_map, set())
         self.assertEqual(self.read_json("mappings.json")["mappings"], {})
