@@ -60,7 +60,7 @@ class LifeCycle(SimTestCase):
     def test_reloads_keep_everything_and_double_nothing_another_set_gets_the_notice_first(self):
         old, song, writes = self.serve(), self.sim.song, []
         setlist = [self.ids["C"], self.ids["B"], self.ids["C"]]
-        self.send(old, NEXT_ON_NOTE + setlist_message(setlist) + b"\x07\x02", lambda: b"\x07\x02" in old.frames)
+        self.send(old, NEXT_ON_NOTE + b"\x07\x02" + setlist_message(setlist), lambda: 3 in old.types())
         song.add_data_listener(lambda: writes.append(1))
         for _ in range(3):
             self.sim.reload()
