@@ -1,14 +1,15 @@
 # SPDX-License-Identifier: MIT
 """Shared fixtures: a private home folder, the simulator on a virtual clock, Live link clients."""
+import contextlib
 import json
 import os
 import select
-import shutil
 import socket
 import struct
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -20,41 +21,34 @@ import Live  # noqa: E402
 TICK = 0.01
 
 
-def song_records(payload, offset):
-    """Parses song records until the end or a 0x04; returns (records, offset after)."""
-    records = []
-    while offset < len(payload) and payload[offset] != 4:
-        song_id = struct.unpack(">Q", payload[offset:offset + 8])[0]
-        n = payload[offset + 8]
-        name = payload[offset + 9:offset + 9 + n].decode("utf-8")
-        offset += 9 + n
-        m = payload[offset]
-        length = payload[offset + 1:offset + 1 + m].decode("utf-8")
-        offset += 1 + m
-        if offset > len(payload):
-            raise ValueError("record runs past the payload")
-        records.append((song_id, name, length))
-    return records, offset
-
-
 def parse_pool(payload):
-    """(pool, setlist) of a type 3 payload, each a list of (id, name, length)."""
+    """(pool, setlist) of a type 3 payload, each a list of (id, name, length); raises on a cut record."""
     assert payload[0] == 3
-    pool, offset = song_records(payload, 1)
-    setlist = []
-    if offset < len(payload):
-        assert payload[offset] == 4
-        setlist, offset = song_records(payload, offset + 1)
-    assert offset == len(payload)
-    return pool, setlist
+    lists, offset = [[]], 1
+    while offset < len(payload):
+        if payload[offset] == 4:  # ids start at 0x80: this is the setlist's mark
+            assert len(lists) == 1, "a second setlist"
+            lists.append([])
+            offset += 1
+            continue
+        song_id, n = struct.unpack(">QB", payload[offset:offset + 9])
+        name, offset = payload[offset + 9:offset + 9 + n], offset + 9 + n
+        length, offset = payload[offset + 1:offset + 1 + payload[offset]], offset + 1 + payload[offset]
+        assert offset <= len(payload), "a record runs past the payload"
+        lists[-1].append((song_id, name.decode("utf-8"), length.decode("utf-8")))
+    return lists[0], lists[1] if len(lists) > 1 else []
 
 
 def setlist_message(ids, names=None):
-    out = bytearray([4])
-    for i, song_id in enumerate(ids):
-        name = (names[i] if names else "x").encode("utf-8")
-        out += struct.pack(">QB", song_id, len(name)) + name
-    return bytes(out)
+    names = [n.encode("utf-8", "surrogateescape") for n in names] if names else [b"x"] * len(ids)
+    return b"\x04" + b"".join(struct.pack(">QB", i, len(n)) + n for i, n in zip(ids, names))
+
+
+def simple_set(tempo=120.0, quantization=4, locators=None, end=96.0):
+    """A 0..32, B 32..48, C 48..96 (beats), END at 96, unless locators says otherwise."""
+    locators = locators or [{"name": "B", "beats": 32}, {"name": "A", "beats": 0}, {"name": "C", "beats": 48},
+                            {"name": "END", "beats": 96}]
+    return {"tempo": tempo, "signature": [4, 4], "launch_quantization": quantization, "end": end, "locators": locators}
 
 
 class LinkClient(object):
@@ -64,29 +58,16 @@ class LinkClient(object):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=2)
         # Each write must reach the server before the next virtual tick, as a real client's does.
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        self.sock.setblocking(False)
-        self.buf = bytearray()
-        self.frames = []
-        self.closed = False
-
-    def send(self, data):
-        self.sock.setblocking(True)
-        self.sock.sendall(data)
-        self.sock.setblocking(False)
+        self.buf, self.frames, self.closed, self.send = bytearray(), [], False, self.sock.sendall
 
     def read(self, wait=0.0):
-        ready = select.select([self.sock], [], [], wait)[0]
-        while ready:
-            try:
+        while select.select([self.sock], [], [], wait)[0] and not self.closed:
+            data = b""
+            with contextlib.suppress(ConnectionError):
                 data = self.sock.recv(65536)
-            except BlockingIOError:
-                break
-            except ConnectionError:
-                data = b""
-            if not data:
-                self.closed = True
-                break
+            self.closed = not data
             self.buf += data
+            wait = 0.0
         while len(self.buf) >= 4:
             n = struct.unpack(">I", bytes(self.buf[:4]))[0]
             assert 1 <= n <= 4096, "frame of %d bytes" % n
@@ -103,39 +84,17 @@ class LinkClient(object):
         return [f[0] for f in self.frames]
 
     def last(self, kind):
-        for payload in reversed(self.frames):
-            if payload[0] == kind:
-                return payload
-        return None
-
-    def close(self):
-        self.sock.close()
+        return next((f for f in reversed(self.frames) if f[0] == kind), None)
 
 
 class SimTestCase(unittest.TestCase):
-    """Each test gets its own home folder and a simulator on a virtual clock."""
-
     def setUp(self):
-        self._saved_env = dict((k, os.environ.get(k)) for k in ("HOME", "MARQUELL_LIVE_PORT", "APPDATA"))
-        self.home = tempfile.mkdtemp(prefix="marquell-test-home-")
-        os.environ["HOME"] = self.home
-        os.environ.pop("APPDATA", None)
+        self.home = self.enterContext(tempfile.TemporaryDirectory(prefix="marquell-test-home-"))
         # Tests never touch port 6000: the system picks a free port unless a test says otherwise.
-        os.environ["MARQUELL_LIVE_PORT"] = "0"
-        self.sim = None
-        self.clients = []
-
-    def tearDown(self):
-        for client in self.clients:
-            client.close()
-        if self.sim is not None:
-            self.sim.shutdown()
-        for key, value in self._saved_env.items():
-            if value is None:
-                os.environ.pop(key, None)
-            else:
-                os.environ[key] = value
-        shutil.rmtree(self.home, ignore_errors=True)
+        self.enterContext(mock.patch.dict(os.environ, {"HOME": self.home, "MARQUELL_LIVE_PORT": "0"}))
+        os.environ.pop("APPDATA", None)
+        self.sim, self.clients = None, []
+        self.addCleanup(lambda: self.sim is not None and self.sim.shutdown())
 
     def support_path(self, name):
         return os.path.join(self.home, "Library", "Application Support", "Marquell", name)
@@ -148,7 +107,6 @@ class SimTestCase(unittest.TestCase):
         self.sim = simcore.Simulation(description)
         self.sim.create()
         self.sim.advance(TICK)
-        return self.sim
 
     @property
     def script(self):
@@ -157,11 +115,20 @@ class SimTestCase(unittest.TestCase):
     def connect(self, handshake=True):
         client = LinkClient(self.script.port)
         self.clients.append(client)
+        self.addCleanup(client.sock.close)
         if handshake:
             self.pump(lambda: client.frames, clients=[client])
             self.assertEqual(client.take(), [b"MARQUELL_SERVER"])
             client.send(b"MARQUELL_CLIENT")
             self.pump(lambda: 6 in client.types(), clients=[client])
+        return client
+
+    def serve(self, **set_args):
+        """simple_set(**set_args) served to one client past its state; self.ids maps names to song ids."""
+        self.start(simple_set(**set_args))
+        client = self.connect()
+        self.ids = dict((n, i) for i, n, _ in parse_pool(client.last(3))[0])
+        client.take()
         return client
 
     def pump(self, until, seconds=2.0, clients=None):
@@ -178,28 +145,11 @@ class SimTestCase(unittest.TestCase):
         if not until():
             self.fail("condition not reached within %.2f s of virtual time" % seconds)
 
-    def pool_ids(self, client, setlist=False):
-        """The ids of the pool (or the setlist) in the client's last song message."""
-        return [i for i, _, _ in parse_pool(client.last(3))[1 if setlist else 0]]
-
-    def send_and_wait(self, client, data, until):
+    def send(self, client, data, until):
         client.send(data)
         self.pump(until)
 
     def run_for(self, seconds):
-        """Advances the virtual clock in one go, then reads what the clients got."""
         self.sim.advance(seconds)
         for client in self.clients:
             client.read()
-
-
-def simple_set(tempo=120.0, quantization=4, locators=None, end=96.0):
-    return {
-        "tempo": tempo,
-        "signature": [4, 4],
-        "launch_quantization": quantization,
-        "end": end,
-        "locators": locators if locators is not None else [
-            {"name": "B", "beats": 32}, {"name": "A", "beats": 0}, {"name": "C", "beats": 48},
-            {"name": "END", "beats": 96}],
-    }
