@@ -6,7 +6,6 @@
 #include "webremoterig.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -15,16 +14,14 @@ using namespace livebytes;
 namespace {
 
 // Pool Intro (3:05) and Outro (4:00); the setlist holds both in that order.
-QByteArray songPayload()
-{
-    const QByteArray songs = song(1, "Intro", "3:05") + song(2, "Outro", "4:00");
-    return bytes({3}) + songs + bytes({4}) + songs;
-}
+const QByteArray kSongs = song(1, "Intro", "3:05") + song(2, "Outro", "4:00");
+const QByteArray kSongData = bytes({3}) + kSongs + bytes({4}) + kSongs;
+const QByteArray kStop = bytes({1, 2});
+const QByteArray kStopJson = R"({"type":"transport","command":"stop"})";
 
 QByteArray tempo(quint32 hundredths)
 {
-    return bytes({8, int(hundredths >> 24), int(hundredths >> 16) & 0xFF,
-                  int(hundredths >> 8) & 0xFF, int(hundredths & 0xFF)});
+    return bytes({8}) + u64(hundredths).sliced(4);
 }
 
 QJsonObject json(const char *text)
@@ -43,24 +40,6 @@ QJsonObject merged(const QList<QJsonObject> &messages)
     return state;
 }
 
-QStringList setlistNames(const QJsonObject &state)
-{
-    QStringList names;
-    for (const QJsonValue &song : state.value("setlist").toArray())
-        names.append(song.toObject().value("name").toString());
-    return names;
-}
-
-bool logged(const mlog::Capture &log, const QString &part)
-{
-    const QStringList lines = log.messages();
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
-        return line.startsWith("Web remote: ") && line.contains(part);
-    });
-}
-
-const QByteArray kStop = bytes({1, 2});
-
 } // namespace
 
 class TestWebRemoteServer : public QObject
@@ -75,10 +54,8 @@ private slots:
         QVERIFY(rig.validateLive());
         auto early = rig.browser();
         QVERIFY(early);
-        rig.server.writeFrame(songPayload());
-        rig.server.writeFrame(bytes({5, 1}));
-        rig.server.writeFrame(tempo(12050));
-        rig.server.writeFrame(bytes({1, 1}));
+        for (const QByteArray &payload : {kSongData, bytes({5, 1}), tempo(12050), bytes({1, 1})})
+            rig.server.writeFrame(payload);
         QTRY_VERIFY(merged(early->messages).value("playing").toBool());
 
         auto late = rig.browser();
@@ -87,10 +64,10 @@ private slots:
         const QJsonObject first = late->messages.first();
         QCOMPARE(first.value("type").toString(), QString("state"));
         QCOMPARE(merged({first}), merged(early->messages));
-        QCOMPARE(setlistNames(first), (QStringList{"Intro", "Outro"}));
         // Live has not said the cue mode.
         const QJsonObject expected = json(R"({"live":"up","playing":true,"index":1,"tempo":120.5,
-                                              "cueMode":null,"setTimeLeft":"00:04:00"})");
+            "cueMode":null,"setTimeLeft":"00:04:00","setlist":[{"id":"1","name":"Intro",
+            "length":"3:05"},{"id":"2","name":"Outro","length":"4:00"}]})");
         for (auto it = expected.begin(); it != expected.end(); ++it)
             QCOMPARE(first.value(it.key()), it.value());
 
@@ -113,7 +90,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("toLive"); // empty: refused, nothing reaches Live
-        const QByteArray reordered = bytes({4}) + u64(2) + text("Outro") + u64(1) + text("Intro");
+        const QByteArray none;
         QTest::newRow("next") << QByteArray(R"({"type":"transport","command":"next"})")
                               << bytes({1, 4});
         QTest::newRow("previous") << QByteArray(R"({"type":"transport","command":"previous"})")
@@ -122,20 +99,19 @@ private slots:
         QTest::newRow("cue end of song")
             << QByteArray(R"({"type":"cueMode","mode":2})") << bytes({7, 2});
         QTest::newRow("reorder") << QByteArray(R"({"type":"setlist","ids":["2","1"]})")
-                                 << reordered;
+                                 << bytes({4}) + u64(2) + text("Outro") + u64(1) + text("Intro");
         QTest::newRow("empty setlist")
             << QByteArray(R"({"type":"setlist","ids":[]})") << bytes({4});
         QTest::newRow("select past the end")
-            << QByteArray(R"({"type":"select","index":2})") << QByteArray();
+            << QByteArray(R"({"type":"select","index":2})") << none;
         QTest::newRow("select between rows")
-            << QByteArray(R"({"type":"select","index":0.5})") << QByteArray();
-        QTest::newRow("cue mode 3") << QByteArray(R"({"type":"cueMode","mode":3})") << QByteArray();
+            << QByteArray(R"({"type":"select","index":0.5})") << none;
+        QTest::newRow("cue mode 3") << QByteArray(R"({"type":"cueMode","mode":3})") << none;
         QTest::newRow("unknown command")
-            << QByteArray(R"({"type":"transport","command":"rewind"})") << QByteArray();
+            << QByteArray(R"({"type":"transport","command":"rewind"})") << none;
         QTest::newRow("unknown song")
-            << QByteArray(R"({"type":"setlist","ids":["2","99"]})") << QByteArray();
-        QTest::newRow("id as a number")
-            << QByteArray(R"({"type":"setlist","ids":[2]})") << QByteArray();
+            << QByteArray(R"({"type":"setlist","ids":["2","99"]})") << none;
+        QTest::newRow("id as a number") << QByteArray(R"({"type":"setlist","ids":[2]})") << none;
     }
     void commandsReachLive()
     {
@@ -145,11 +121,11 @@ private slots:
         QVERIFY(rig.validateLive());
         auto page = rig.browser();
         QVERIFY(page);
-        rig.server.writeFrame(songPayload());
-        QTRY_COMPARE(setlistNames(merged(page->messages)).size(), 2);
-        page->sendText(QString::fromUtf8(command));
+        rig.server.writeFrame(kSongData);
+        QTRY_COMPARE(merged(page->messages).value("setlist").toArray().size(), 2);
+        page->send(command);
         if (toLive.isEmpty()) {
-            page->send(json(R"({"type":"transport","command":"stop"})"));
+            page->send(kStopJson);
             QVERIFY(rig.liveReceived(kStop)); // and nothing before it
             QVERIFY(page->isOpen());          // a refused command does not cost the connection
         } else {
@@ -160,18 +136,14 @@ private slots:
     void badInputDropsOnlyThatSocket_data()
     {
         QTest::addColumn<QByteArray>("text"); // sent as a text message; empty: binary
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("not JSON") << QByteArray("{\"type\":") << "bad JSON";
-        QTest::newRow("JSON array") << QByteArray("[1]") << "bad JSON";
-        QTest::newRow("binary") << QByteArray() << "binary message";
-        QTest::newRow("oversize") << ("{\"type\":\"" + QByteArray(20000, 'x') + "\"}")
-                                  << "over 16384 bytes";
+        QTest::newRow("not JSON") << QByteArray("{\"type\":");
+        QTest::newRow("JSON array") << QByteArray("[1]");
+        QTest::newRow("binary") << QByteArray();
+        QTest::newRow("oversize") << ("{\"type\":\"" + QByteArray(20000, 'x') + "\"}");
     }
     void badInputDropsOnlyThatSocket()
     {
         QFETCH(QByteArray, text);
-        QFETCH(QString, logged);
-        mlog::Capture log;
         WebRemoteRig rig;
         QVERIFY(rig.validateLive());
         auto bad = rig.browser();
@@ -180,9 +152,8 @@ private slots:
         if (text.isEmpty())
             bad->socket.sendBinaryMessage("\x01\x04");
         else
-            bad->sendText(QString::fromUtf8(text));
+            bad->send(text);
         QTRY_VERIFY(!bad->isOpen());
-        QVERIFY(::logged(log, logged));
         QCOMPARE(rig.web.browserCount(), 1);
         rig.server.writeFrame(tempo(9000));
         QTRY_COMPARE(good->messages.last(), json(R"({"type":"update","tempo":90})"));
@@ -193,16 +164,14 @@ private slots:
         QTest::addColumn<QString>("origin"); // %1: the server's port
         QTest::addColumn<bool>("allowed");
         QTest::newRow("the daemon's page") << "http://127.0.0.1:%1" << true;
-        QTest::newRow("no origin") << "" << false;
         QTest::newRow("another site") << "http://evil.example:%1" << false;
     }
     void origin()
     {
         QFETCH(QString, origin);
         QFETCH(bool, allowed);
-        mlog::Capture log;
         WebRemoteRig rig;
-        BrowserClient page(origin.contains("%1") ? origin.arg(rig.web.port()) : origin);
+        BrowserClient page(origin.arg(rig.web.port()));
         page.open(rig.web.port());
         if (allowed) {
             QTRY_COMPARE(page.messages.size(), 1);
@@ -210,22 +179,19 @@ private slots:
         } else {
             QTRY_VERIFY(!page.isOpen());
             QVERIFY(page.messages.isEmpty());
-            QVERIFY(logged(log, "refused a connection from origin"));
         }
     }
 
     // The burst goes through; the message after it never reaches Live.
     void rateBound()
     {
-        mlog::Capture log;
         WebRemoteRig rig({16384, 0.5, 5, 5});
         QVERIFY(rig.validateLive());
         auto page = rig.browser();
         QVERIFY(page);
         for (int i = 0; i < 6; ++i)
-            page->send(json(R"({"type":"transport","command":"stop"})"));
+            page->send(kStopJson);
         QTRY_VERIFY(!page->isOpen());
-        QVERIFY(logged(log, "too many messages"));
         QVERIFY(rig.liveReceived(kStop.repeated(5)));
     }
 
@@ -237,23 +203,25 @@ private slots:
         auto page = rig.browser();
         QVERIFY(page);
         QTRY_COMPARE(page->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
-        page->send(json(R"({"type":"transport","command":"next"})")); // not yet allowed
-        page->send(json(R"({"type":"auth","pin":"1234"})"));
+        page->send(R"({"type":"transport","command":"next"})"); // not yet allowed
+        page->send(R"({"type":"auth","pin":"1234"})");
         QTRY_COMPARE(page->messages.size(), 2);
         QCOMPARE(page->messages.last(), json(R"({"type":"pin","wrong":true})"));
-        page->send(json(R"({"type":"auth","pin":"4321"})"));
+        page->send(R"({"type":"auth","pin":"4321"})");
         QTRY_COMPARE(page->messages.size(), 3);
         QCOMPARE(page->messages.last().value("type").toString(), QString("state"));
-        page->send(json(R"({"type":"transport","command":"stop"})"));
+        page->send(kStopJson);
         QVERIFY(rig.liveReceived(kStop)); // the "next" before the PIN never went
 
         auto guesser = rig.browser();
         QVERIFY(guesser);
-        guesser->send(json(R"({"type":"auth","pin":"0000"})"));
-        guesser->send(json(R"({"type":"auth","pin":"1111"})"));
+        guesser->send(R"({"type":"auth","pin":"0000"})");
+        guesser->send(R"({"type":"auth","pin":"1111"})");
         QTRY_VERIFY(!guesser->isOpen());
-        for (const QJsonObject &message : guesser->messages)
-            QCOMPARE(message.value("type").toString(), QString("pin"));
+        // The right PIN above wiped the address's wrong one: the first guess here is the
+        // first that counts.
+        QCOMPARE(guesser->messages, (QList<QJsonObject>{json(R"({"type":"pin"})"),
+                                                        json(R"({"type":"pin","wrong":true})")}));
 
         // Reconnecting does not give the address new guesses until the wait is over;
         // the page already in keeps working.
@@ -268,23 +236,23 @@ private slots:
         QTRY_COMPARE(later->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
     }
 
+    // A taken port falls back to one the system picks; the log says where the page is.
     void portFallbackAndPage()
     {
         mlog::Capture log;
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::Any, 0));
-        NoPhoneRelay phone;
-        DaemonStateCache cache(phone);
-        AbletonSocket live(cache, phone);
-        WebRemoteServer web(cache, live);
-        QVERIFY(web.start(taken.serverPort()));
-        QVERIFY(web.usingFallbackPort());
-        QVERIFY(web.port() != 0 && web.port() != taken.serverPort());
-        QVERIFY(logged(log, QString("port %1 unavailable, falling back to an OS-assigned port — ")
-                                .arg(taken.serverPort())));
+        WebRemoteRig rig({}, taken.serverPort());
+        QVERIFY(rig.web.usingFallbackPort());
+        QVERIFY(rig.web.port() != 0 && rig.web.port() != taken.serverPort());
+        QVERIFY(!log.messages()
+                     .filter(QString("Web remote: port %1 unavailable, falling back to an "
+                                     "OS-assigned port — ")
+                                 .arg(taken.serverPort()))
+                     .isEmpty());
         QVERIFY(log.contains(QString("🌐 Web remote at %1 (%2)")
-                                 .arg(web.addresses().named, web.addresses().numeric)));
-        QVERIFY(web.addresses().named.endsWith(QString(".local:%1/").arg(web.port())));
+                                 .arg(rig.web.addresses().named, rig.web.addresses().numeric)));
+        QVERIFY(rig.web.addresses().named.endsWith(QString(".local:%1/").arg(rig.web.port())));
     }
 };
 
