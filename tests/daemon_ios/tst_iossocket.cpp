@@ -294,7 +294,6 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("midi");
         using C = QList<QByteArray>;
         const QByteArray noteOn = bytes({0x90, 0x3c, 0x64});
-        QTest::newRow("MIDI") << C{bytes({0x20}) + noteOn} << QByteArray() << C{noteOn};
         QTest::newRow("MIDI split in two chunks")
             << C{bytes({0x20, 0x90}), bytes({0x3c, 0x64})} << QByteArray() << C{noteOn};
         QTest::newRow("MIDI then transport in one chunk")

@@ -157,27 +157,15 @@ private slots:
         QTRY_COMPARE(good->messages.last(), json(R"({"type":"update","tempo":90})"));
     }
 
-    void origin_data()
+    // Pages of the daemon's own origin are let in by every test here; another site's are
+    // refused before they see anything.
+    void otherOriginRefused()
     {
-        QTest::addColumn<QString>("origin"); // %1: the server's port
-        QTest::addColumn<bool>("allowed");
-        QTest::newRow("the daemon's page") << "http://127.0.0.1:%1" << true;
-        QTest::newRow("another site") << "http://evil.example:%1" << false;
-    }
-    void origin()
-    {
-        QFETCH(QString, origin);
-        QFETCH(bool, allowed);
         WebRemoteRig rig;
-        BrowserClient page(origin.arg(rig.web.port()));
+        BrowserClient page(QStringLiteral("http://evil.example:%1").arg(rig.web.port()));
         page.open(rig.web.port());
-        if (allowed) {
-            QTRY_COMPARE(page.messages.size(), 1);
-            QCOMPARE(page.messages.first().value("type").toString(), QString("state"));
-        } else {
-            QTRY_VERIFY(!page.isOpen());
-            QVERIFY(page.messages.isEmpty());
-        }
+        QTRY_VERIFY(!page.isOpen());
+        QVERIFY(page.messages.isEmpty());
     }
 
     // The burst goes through; the message after it never reaches Live.
