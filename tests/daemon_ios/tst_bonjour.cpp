@@ -10,57 +10,31 @@
 
 namespace {
 
-struct Browsed
-{
-    QString name;
-    quint16 port = 0;
-    QString txt;
-};
-
-// avahi-browse writes "\032" for a space and "\040" style escapes for the rest.
-QString unescape(QString text)
-{
-    static const QRegularExpression escape(QStringLiteral("\\\\(\\d{3})"));
-    QRegularExpressionMatch match;
-    while ((match = escape.match(text)).hasMatch())
-        text.replace(match.capturedStart(), 4, QChar(match.captured(1).toInt()));
-    return text;
-}
-
-// The resolved "_marquell._tcp" services, as another machine would see them.
-QList<Browsed> browse()
+// "name;port;txt" of each resolved "_marquell._tcp" service, as another machine would
+// see it; avahi-browse writes "\032" style decimal escapes in names.
+QStringList browse()
 {
     QProcess process;
     process.start(QStringLiteral("avahi-browse"),
                   {QStringLiteral("-rpt"), QStringLiteral("_marquell._tcp")});
     if (!process.waitForFinished(10000))
         return {};
-    QList<Browsed> found;
+    static const QRegularExpression escape(QStringLiteral("\\\\(\\d{3})"));
+    QStringList found;
     const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
     for (const QByteArray &line : lines) {
         const QStringList fields = QString::fromUtf8(line).split(u';');
-        if (fields.size() >= 10 && fields[0] == u'=')
-            found.append({unescape(fields[3]), quint16(fields[8].toUInt()), fields[9]});
+        if (fields.size() < 10 || fields[0] != u'=')
+            continue;
+        QString name = fields[3];
+        for (QRegularExpressionMatch match; (match = escape.match(name)).hasMatch();)
+            name.replace(match.capturedStart(), 4, QChar(match.captured(1).toInt()));
+        found << QStringList{name, fields[8], fields[9]}.join(u';');
     }
     return found;
 }
 
-bool isBrowsed(const QString &name, quint16 port, const QString &txt)
-{
-    for (const Browsed &service : browse())
-        if (service.name == name && service.port == port && service.txt == txt)
-            return true;
-    return false;
-}
-
-struct AdvertisedRig : PhoneRigWith<DnsSdAdvertiser>
-{
-    AdvertisedRig()
-    {
-        settings.setValue(QStringLiteral("iosListenerPort"), ScriptedLiveServer::closedPort());
-    }
-    QSignalSpy advertised{&advertiser, &ServiceAdvertiser::advertised};
-};
+using AdvertisedRig = PhoneRigWith<DnsSdAdvertiser>;
 
 } // namespace
 
@@ -75,12 +49,14 @@ private slots:
             QSKIP("no private Avahi daemon here (scripts/test starts one where Avahi can run)");
     }
 
-    // The phone-link tool finds the daemon as a phone would, and connects.
-    void phonelinkFindsTheDaemon()
+    // The phone-link tool finds the daemon as a phone would, and connects. Avahi refuses
+    // a taken name instead of renaming: a second daemon takes the next free one.
+    void phonelinkFindsTheDaemonAndATakenNameIsRenamed()
     {
         AdvertisedRig rig;
-        rig.phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.advertised.count(), 1, 10000);
+        QSignalSpy advertised(&rig.advertiser, &ServiceAdvertiser::advertised);
+        QVERIFY(rig.listen());
+        QTRY_COMPARE_WITH_TIMEOUT(advertised.count(), 1, 10000);
         QProcess tool;
         tool.start(QStringLiteral(PHONELINK_BINARY),
                    {QStringLiteral("--browse"), QStringLiteral("--seconds"), QStringLiteral("1")});
@@ -91,28 +67,19 @@ private slots:
                                       .arg(rig.phone.deviceName(), at)),
                  qPrintable(printed));
         QVERIFY2(printed.contains(QStringLiteral("connected to ") + at), qPrintable(printed));
-    }
 
-    // Avahi refuses a taken name instead of renaming: the next free one is used.
-    void takenNameRenamed()
-    {
         mlog::Capture log;
-        DnsSdAdvertiser first;
-        QSignalSpy firstAdvertised(&first, &ServiceAdvertiser::advertised);
-        first.advertise({QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"), 9,
-                         QStringLiteral("other")});
-        QTRY_COMPARE_WITH_TIMEOUT(firstAdvertised.count(), 1, 10000);
-
-        AdvertisedRig rig;
-        rig.phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.advertised.count(), 1, 10000);
-        QCOMPARE(rig.advertised.first().at(0).toString(), QStringLiteral("Marquell (2)"));
+        AdvertisedRig second;
+        QSignalSpy renamed(&second.advertiser, &ServiceAdvertiser::advertised);
+        QVERIFY(second.listen());
+        QTRY_COMPARE_WITH_TIMEOUT(renamed.count(), 1, 10000);
+        QCOMPARE(renamed.first().at(0).toString(), QStringLiteral("Marquell (2)"));
         QVERIFY(log.systemLines().contains(
             QStringLiteral("iOSSocket: advertised as \"Marquell (2)\"")));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            isBrowsed(QStringLiteral("Marquell (2)"), rig.phone.listeningPort(),
-                      QStringLiteral("\"hostname=%1\"").arg(rig.phone.deviceName())),
-            8000);
+        const QString seen = QStringLiteral("Marquell (2);%1;\"hostname=%2\"")
+                                 .arg(second.phone.listeningPort())
+                                 .arg(second.phone.deviceName());
+        QTRY_VERIFY_WITH_TIMEOUT(browse().contains(seen), 8000);
     }
 };
 

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "livebytes.h"
-#include "log.h"
 #include "phoneframes.h"
 #include "phonerig.h"
 
@@ -90,17 +89,14 @@ private slots:
     // commands reach Live, the setlist built from the pool it was sent.
     void followsTheShowAndSendsCommands()
     {
-        mlog::Capture log;
         PhoneRig rig;
-        QVERIFY(rig.listen());
-        QVERIFY(rig.validateLive());
+        QVERIFY(rig.start());
         rig.server.writeFrame(kPool);
         QTRY_VERIFY(rig.cache.currentState().songData);
         QProcess tool;
-        tool.start(QStringLiteral(PHONELINK_BINARY),
-                   {QStringLiteral("--seconds"), QStringLiteral("5"),
-                    QStringLiteral("127.0.0.1:%1").arg(rig.phone.listeningPort()),
-                    QStringLiteral("next"), QStringLiteral("setlist 8000000001000001")});
+        tool.start(PHONELINK_BINARY,
+                   {"--seconds", "5", QString("127.0.0.1:%1").arg(rig.phone.listeningPort()),
+                    "next", "setlist 8000000001000001"});
         QVERIFY(tool.waitForStarted());
         const QByteArray upload = bytes({4}) + u64(kIntro) + text("Intro");
         QTRY_COMPARE_WITH_TIMEOUT(rig.server.received().toHex(), (bytes({1, 4}) + upload).toHex(),

@@ -3,12 +3,9 @@
 
 #include "serviceadvertiser.h"
 
-#include <QList>
-
 #include <optional>
 
-// Records what would be on the network; answers at once, as a DNS-SD daemon would
-// (or reports none when told it is missing).
+// Records what would be on the network; answers at once, as a DNS-SD daemon would.
 class FakeServiceAdvertiser final : public ServiceAdvertiser
 {
     Q_OBJECT
@@ -16,16 +13,10 @@ class FakeServiceAdvertiser final : public ServiceAdvertiser
 public:
     void advertise(const Service &service) override
     {
-        history.append(service);
         current = service;
-        if (missing)
-            emit unavailable(QStringLiteral("no DNS-SD daemon"));
-        else
-            emit advertised(service.name);
+        emit advertised(service.name);
     }
     void withdraw() override { current.reset(); }
 
-    bool missing = false;
-    QList<Service> history;         // every advertise call
     std::optional<Service> current; // what is on the network now
 };

@@ -3,10 +3,8 @@
 
 #include "abletonsocket.h"
 #include "daemonstatecache.h"
-#include "dnssdadvertiser.h"
 #include "fakeserviceadvertiser.h"
 #include "iossocket.h"
-#include "livebytes.h"
 #include "midisink.h"
 #include "nophonerelay.h"
 #include "phoneclient.h"
@@ -15,20 +13,19 @@
 
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
 
-#include <array>
 #include <memory>
 
-// Records the phone's MIDI as the virtual source would send it.
+// Records the phone's MIDI as the virtual source would send it: status, data 1, data 2.
 class RecordingMidiSink final : public MidiSink
 {
 public:
     void send(quint8 status, quint8 data1, quint8 data2) override
     {
-        sent.append({status, data1, data2});
+        const char message[] = {char(status), char(data1), char(data2)};
+        sent.append(QByteArray(message, 3));
     }
-    QList<std::array<quint8, 3>> sent;
+    QList<QByteArray> sent;
 };
 
 // The daemon's Live side and phone side wired as main wires them, against a scripted
@@ -38,9 +35,7 @@ template <class Advertiser> struct PhoneRigWith
 {
     explicit PhoneRigWith(iOSSocket::Options options = fastOptions())
         : settings(home.path() + QStringLiteral("/daemon.ini"), QSettings::IniFormat),
-          cache(placeholder), live(cache, placeholder,
-                                   AbletonSocket::Timing{std::chrono::milliseconds(50),
-                                                         std::chrono::milliseconds(100)}),
+          live(cache, placeholder, {std::chrono::milliseconds(50), std::chrono::milliseconds(100)}),
           phone(live, cache, midi, advertiser, settings, options)
     {}
 
@@ -52,25 +47,13 @@ template <class Advertiser> struct PhoneRigWith
         return options;
     }
 
-    // Starts the listener on a free loopback port.
-    bool listen()
+    // Starts the listener on the given port setting (none: the default port).
+    bool listen(const QVariant &port = ScriptedLiveServer::closedPort())
     {
-        settings.setValue(QStringLiteral("iosListenerPort"), ScriptedLiveServer::closedPort());
+        if (port.isValid())
+            settings.setValue(QStringLiteral("iosListenerPort"), port);
         phone.startAdvertising(QStringLiteral("Marquell"), QStringLiteral("_marquell._tcp"));
         return phone.listeningPort() != 0;
-    }
-
-    // Connects the daemon to the scripted Live and answers its handshake.
-    bool validateLive()
-    {
-        live.connectToLive(server.port());
-        if (!QTest::qWaitFor([&] { return server.hasClient(); }))
-            return false;
-        server.writeIdentity();
-        if (!QTest::qWaitFor([&] { return live.serverValidated(); }))
-            return false;
-        return QTest::qWaitFor([&] { return server.received() == "MARQUELL_CLIENT"; }) &&
-               !server.takeReceived().isEmpty();
     }
 
     // A new phone connected and served its cached state.
@@ -78,28 +61,42 @@ template <class Advertiser> struct PhoneRigWith
     {
         auto client = std::make_unique<PhoneClient>();
         QSignalSpy accepted(&phone, &iOSSocket::clientConnected);
-        if (!client->connectTo(phone.listeningPort()) ||
-            !QTest::qWaitFor([&] { return accepted.count() == 1; }))
-            return nullptr;
-        return client;
+        const bool served = client->connectTo(phone.listeningPort()) &&
+                            QTest::qWaitFor([&] { return accepted.count() == 1; });
+        return served ? std::move(client) : nullptr;
     }
 
-    TempHome home;
-    QSettings settings;
-    NoPhoneRelay placeholder;
-    DaemonStateCache cache;
-    AbletonSocket live;
-    ScriptedLiveServer server;
-    RecordingMidiSink midi;
-    Advertiser advertiser;
-    iOSSocket phone;
-    QSignalSpy published{&phone, &iOSSocket::publisherStateChanged};
+    // Listening, the daemon connected to the scripted Live and validated, a phone connected.
+    std::unique_ptr<PhoneClient> start()
+    {
+        if (!listen())
+            return nullptr;
+        live.connectToLive(server.port());
+        if (!QTest::qWaitFor([&] { return server.hasClient(); }))
+            return nullptr;
+        server.writeIdentity();
+        if (!QTest::qWaitFor([&] { return server.received() == "MARQUELL_CLIENT"; }))
+            return nullptr;
+        server.clearReceived();
+        return connectPhone();
+    }
 
     PublisherState lastPublished() const
     {
         return published.isEmpty() ? PublisherState::unpublished()
                                    : published.last().at(0).value<PublisherState>();
     }
+
+    TempHome home;
+    QSettings settings;
+    NoPhoneRelay placeholder;
+    DaemonStateCache cache{placeholder};
+    AbletonSocket live;
+    ScriptedLiveServer server;
+    RecordingMidiSink midi;
+    Advertiser advertiser;
+    iOSSocket phone;
+    QSignalSpy published{&phone, &iOSSocket::publisherStateChanged};
 };
 
 using PhoneRig = PhoneRigWith<FakeServiceAdvertiser>;

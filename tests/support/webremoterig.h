@@ -33,8 +33,7 @@ public:
         socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
         return connected.wait(5000);
     }
-    void send(const QJsonObject &message) { sendText(QJsonDocument(message).toJson()); }
-    void sendText(const QString &text) { socket.sendTextMessage(text); }
+    void send(const QByteArray &json) { socket.sendTextMessage(QString::fromUtf8(json)); }
     bool isOpen() const { return socket.state() == QAbstractSocket::ConnectedState; }
 
     QWebSocket socket;
@@ -44,13 +43,13 @@ public:
 // The daemon's Live side and web remote, with a scripted Live server behind them.
 struct WebRemoteRig
 {
-    explicit WebRemoteRig(WebRemoteServer::Limits limits = {})
+    explicit WebRemoteRig(WebRemoteServer::Limits limits = {}, quint16 port = 0)
         : live(
               cache, phone,
               AbletonSocket::Timing{std::chrono::milliseconds(50), std::chrono::milliseconds(100)}),
           web(cache, live, limits)
     {
-        web.start(0);
+        web.start(port);
     }
 
     // Connects the daemon to the scripted server and answers the handshake.
