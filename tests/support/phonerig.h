@@ -77,7 +77,7 @@ template <class Advertiser> struct PhoneRigWith
         server.writeIdentity();
         if (!QTest::qWaitFor([&] { return server.received() == "MARQUELL_CLIENT"; }))
             return nullptr;
-        server.clearReceived();
+        server.takeReceived();
         return connectPhone();
     }
 
