@@ -9,6 +9,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <optional>
+
 // File and store helpers for the life-cycle tests: a fake shipped folder, raw file
 // I/O, and a second connection to the store as another process would open it.
 namespace lifecyclefixtures {
@@ -40,31 +42,27 @@ inline void writeShippedFiles(const QString &folder, const QString &tag)
         writeFile(folder + QLatin1Char('/') + name, shippedContent(name, tag));
 }
 
-// Runs sql on a store file through an independent connection; collects the first
-// column of the result into rows when given.
-inline bool peerExec(const QString &file, const QString &sql, QList<qint64> *rows = nullptr)
+// Runs sql on a store file through a connection of its own, as another process would:
+// the first column of the result, none when the statement fails.
+inline std::optional<QList<qint64>> peerExec(const QString &file, const QString &sql)
 {
-    const QString name = QStringLiteral("peer");
-    bool ok = false;
+    std::optional<QList<qint64>> rows;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "peer");
         db.setDatabaseName(file);
-        if (db.open()) {
-            QSqlQuery query(db);
-            ok = query.exec(sql);
-            while (ok && rows && query.next())
+        QSqlQuery query(db);
+        if (db.open() && query.exec(sql))
+            for (rows.emplace(); query.next();)
                 rows->append(query.value(0).toLongLong());
-        }
     }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    QSqlDatabase::removeDatabase(QStringLiteral("peer"));
+    return rows;
 }
 
 inline QList<qint64> storedIds(const QString &file)
 {
-    QList<qint64> ids;
-    peerExec(file, QStringLiteral("SELECT lastPortUniqueID FROM Preferences ORDER BY id"), &ids);
-    return ids;
+    return peerExec(file, "SELECT lastPortUniqueID FROM Preferences ORDER BY id")
+        .value_or(QList<qint64>());
 }
 
 } // namespace lifecyclefixtures

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
@@ -27,33 +28,32 @@ using namespace lifecyclefixtures;
 
 namespace {
 
-// Answers the life cycle's questions from a script; every question and detector call
-// goes into one event list, in order, every alert's text and buttons into alerts.
+// Answers the life cycle's questions from a script and writes down, in order, every
+// text the user is shown and every detector call.
 class ScriptedPrompts final : public UserPrompts, public DetectorControl
 {
 public:
     void inform(const QString &message, const QString &info) override
     {
-        events << QStringLiteral("inform: ") + message;
-        alerts << info + QStringLiteral(" | OK");
+        events << message + QStringLiteral(": ") + info;
     }
     int ask(const QString &message, const QString &info, const QStringList &buttons) override
     {
-        events << QStringLiteral("ask: ") + message;
-        alerts << info + QStringLiteral(" | ") + buttons.join(QStringLiteral(", "));
+        events << message + ": " + info + " | " + buttons.join(", ");
         if (whileAsking)
             whileAsking();
-        return askAnswers.isEmpty() ? -1 : askAnswers.takeFirst(); // unscripted: dismissed
+        return answers.isEmpty() ? -1 : answers.takeFirst().toInt(); // unscripted: dismissed
     }
     std::optional<QString> chooseFolder(const QString &title, const QString &confirm) override
     {
-        events << QStringLiteral("choose: %1 / %2").arg(title, confirm);
-        return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+        events << title + QStringLiteral(" | ") + confirm;
+        const QString folder = answers.isEmpty() ? QString() : answers.takeFirst().toString();
+        return folder.isEmpty() ? std::nullopt : std::optional<QString>(folder);
     }
     bool presentError(const QString &description) override
     {
         events << QStringLiteral("error: ") + description;
-        return !errorAnswers.isEmpty() && errorAnswers.takeFirst();
+        return !answers.isEmpty() && answers.takeFirst().toBool();
     }
     void updateParameters(const QString &host, int port) override
     {
@@ -62,32 +62,42 @@ public:
     void startDetection() override { events << QStringLiteral("start"); }
 
     QStringList events;
-    QStringList alerts; // "<informative text> | <buttons>"
-    QList<int> askAnswers;
-    QList<std::optional<QString>> folderAnswers;
-    QList<bool> errorAnswers;
+    QVariantList answers; // taken in turn: a button's index, a folder (null: cancelled), recovered
     std::function<void()> whileAsking; // runs inside ask(), as if during the modal alert
 };
 
-const QString kInstalled = QStringLiteral("inform: Marquell Remote Script installed");
-const QString kAskLibrary = QStringLiteral("ask: Where is Ableton's User Library?");
-const QString kChooseLibrary =
-    QStringLiteral("choose: Select Ableton's User Library / Use This Folder");
-const QStringList kDetector = {QStringLiteral("update 127.0.0.1:6000"), QStringLiteral("start")};
+QString installedAlert(const QString &version)
+{
+    return "Marquell Remote Script installed: Version " + version +
+           " was added to Live's User Library.\n\nRestart Live, then choose Marquell under "
+           "Preferences → Link, Tempo & MIDI → Control Surface.";
+}
+QString libraryQuestion(const QString &where)
+{
+    return "Where is Ableton's User Library?: Marquell installs its Remote Script there, but "
+           "nothing is at " +
+           where +
+           ".\n\nYou'll find the location in Live under Preferences → Library. | Choose…, Later";
+}
+const QString kChooser = QStringLiteral("Select Ableton's User Library | Use This Folder");
 
-struct Outcome
+// One launch: what the home holds, how the user answers and what the user is shown.
+// "~/" in texts and folders stands for the temporary home.
+struct Launch
 {
-    QString version;
-    bool shipsScript;
-    QByteArray marker; // empty: none
-    QString alert;     // empty: no alert
-};
-struct LibraryAnswers
-{
-    QList<int> answers;
-    QStringList folders; // chosen, under the home; empty: cancelled
-    QString real;        // the one chosen folder that exists
-    QStringList events;
+    QVariant autoDaemon{};   // the stored switch; absent unless given
+    QByteArray helper{};     // the daemon's file; empty: none
+    bool running = false;    // another daemon holds the lock
+    QStringList logged{};    // the system lines; the error text of a failed launch reads "…"
+    QByteArray serverJson{}; // empty: no file
+    int port = 6000;         // where the detector looks
+    QString version = QStringLiteral("1.5.0"); // the application's
+    bool shipsScript = true;
+    QByteArray marker{};    // an earlier install's; empty: none
+    bool noLibrary = false; // the default User Library is missing
+    QVariantList answers{}; // to the prompts, in turn
+    QString chosen{};       // the chosen folder that exists
+    QStringList shown{};    // between the appearance step and MIDI
 };
 struct Quit
 {
@@ -96,17 +106,6 @@ struct Quit
     bool quits;
 };
 
-// Runs action on the real dialog once it is up.
-void whenModal(std::function<void(QWidget *)> action)
-{
-    QTimer::singleShot(0, [action] {
-        if (QWidget *modal = QApplication::activeModalWidget())
-            action(modal);
-        else
-            whenModal(action);
-    });
-}
-
 } // namespace
 
 class TestAppDelegate : public QObject
@@ -114,14 +113,11 @@ class TestAppDelegate : public QObject
     Q_OBJECT
 
     QString home(const QString &name = QString()) const { return m->home.path() + '/' + name; }
+    QString resolve(QString text) const { return text.replace(QStringLiteral("~/"), home()); }
     QString appData() const { return home(QStringLiteral("appdata")); }
     QString shipped() const { return home(QStringLiteral("shipped")); }
     QString library() const { return home(QStringLiteral("Music/Ableton/User Library")); }
     QString daemonPath() const { return home(QStringLiteral("bin/MarquellDaemon")); }
-    static QString installed(const QString &lib, const QString &name = "__init__.py")
-    {
-        return lib + QStringLiteral("/Remote Scripts/Marquell/") + name;
-    }
 
     std::unique_ptr<AppDelegate> makeDelegate(std::optional<QString> scriptFolder)
     {
@@ -145,177 +141,118 @@ class TestAppDelegate : public QObject
     std::unique_ptr<World> m;
 
 private slots:
-    void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0")); }
-
     void init()
     {
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0"));
         m = std::make_unique<World>();
         QVERIFY(m->store.open(appData()));
         writeShippedFiles(shipped(), QStringLiteral("v1.5"));
-        QVERIFY(QDir().mkpath(library()) && QDir().mkpath(home(QStringLiteral("bin"))));
+        QVERIFY(QDir().mkpath(library()));
     }
     void cleanup() { m.reset(); }
 
-    // The helper is missing, so a launch attempt shows as its system line, before the
-    // appearance step; the detector starts last, on the published port or 6000.
-    void launchSequenceRunsInOrder_data()
+    // The launch sequence: the daemon when switched on (a launch attempt shows as its
+    // system line, before the appearance step), the install's texts, MIDI, and the
+    // detector last, on the published port or 6000.
+    void launch_data()
     {
-        QTest::addColumn<QVariant>("autoDaemon");
-        QTest::addColumn<QByteArray>("serverJson"); // empty: no file
-        QTest::addColumn<int>("port");
+        QTest::addColumn<Launch>("c");
+        const QString installed = installedAlert(QStringLiteral("1.5.0"));
+        const QString askDefault = libraryQuestion(QStringLiteral("~/Music/Ableton/User Library"));
         QTest::newRow("auto daemon absent, port 0")
-            << QVariant() << QByteArray("{\"port\": 0}") << 6000;
-        QTest::newRow("auto daemon off, no file") << QVariant(false) << QByteArray() << 6000;
-        QTest::newRow("auto daemon on, port 6100")
-            << QVariant(true) << QByteArray("{\"port\": 6100}") << 6100;
+            << Launch{.serverJson = "{\"port\": 0}", .shown = {installed}};
+        QTest::newRow("auto daemon off, no file")
+            << Launch{.autoDaemon = false, .shown = {installed}};
+        QTest::newRow("helper missing, port 6100")
+            << Launch{.autoDaemon = true,
+                      .logged = {"MarquellBridge: helper missing at ~/bin/MarquellDaemon"},
+                      .serverJson = "{\"port\": 6100}",
+                      .port = 6100,
+                      .shown = {installed}};
+        // Neither "helper missing" nor a launch: the check stops it first.
+        QTest::newRow("running daemon left alone")
+            << Launch{.autoDaemon = true, .running = true, .shown = {installed}};
+        QTest::newRow("daemon starts detached, no arguments")
+            << Launch{.autoDaemon = true,
+                      .helper = "#!/bin/sh\necho \"started $#\" > \"$HOME/daemon-ran\"\n",
+                      .shown = {installed}};
+        QTest::newRow("daemon cannot start")
+            << Launch{.autoDaemon = true,
+                      .helper = "not a program",
+                      .logged = {"MarquellBridge: launch failed: …"},
+                      .shown = {installed}};
+        // An empty application version still gives the marker a version.
+        QTest::newRow("no version") << Launch{.version = "", .shown = {installedAlert("0")}};
+        QTest::newRow("updated") << Launch{
+            .marker = "1.4.0",
+            .shown = {"Marquell Remote Script updated: Updated from 1.4.0 to 1.5.0.\n\nRestart "
+                      "Live to pick up the new version."}};
+        QTest::newRow("up to date") << Launch{.marker = "1.5.0\n"};
+        QTest::newRow("no script shipped")
+            << Launch{.shipsScript = false,
+                      .shown = {"Couldn't install the Marquell Remote Script: This build has no "
+                                "Resources folder."}};
+        // Each prompt names where it looked: the default first, then the last choice.
+        QTest::newRow("Later") << Launch{.noLibrary = true, .answers = {1}, .shown = {askDefault}};
+        QTest::newRow("dismissed") << Launch{.noLibrary = true, .shown = {askDefault}};
+        QTest::newRow("chooser cancelled") << Launch{
+            .noLibrary = true, .answers = {0, QVariant()}, .shown = {askDefault, kChooser}};
+        QTest::newRow("missing choice asks again, then installs")
+            << Launch{.noLibrary = true,
+                      .answers = {0, "~/Gone/User Library", 0, "~/Real/User Library"},
+                      .chosen = "~/Real/User Library",
+                      .shown = {askDefault, kChooser, libraryQuestion("~/Gone/User Library"),
+                                kChooser, installed}};
     }
-    void launchSequenceRunsInOrder()
+    void launch()
     {
-        QFETCH(QVariant, autoDaemon);
-        QFETCH(QByteArray, serverJson);
-        QFETCH(int, port);
-        m->settings.setValue(QStringLiteral("AutoDaemonConnectEnabled"), autoDaemon);
-        if (!serverJson.isEmpty())
-            m->home.writeServerJson(serverJson);
-        auto delegate = makeDelegate();
+        QFETCH(Launch, c);
+        m->settings.setValue(QStringLiteral("AutoDaemonConnectEnabled"), c.autoDaemon);
+        SingleInstanceLock lock(SingleInstanceLock::daemonLockPath());
+        QVERIFY(!c.running || lock.tryAcquire());
+        const bool executable = c.helper.startsWith("#!");
+        if (!c.helper.isEmpty()) {
+            QVERIFY(writeFile(daemonPath(), c.helper));
+            QVERIFY(QFile::setPermissions(daemonPath(),
+                                          QFile::ReadOwner |
+                                              (executable ? QFile::ExeOwner : QFile::ReadOwner)));
+        }
+        if (!c.serverJson.isEmpty())
+            m->home.writeServerJson(c.serverJson);
+        if (!c.marker.isEmpty())
+            QVERIFY(writeFile(library() + "/Remote Scripts/Marquell/.installed-version", c.marker));
+        if (c.noLibrary)
+            QVERIFY(QDir(library()).removeRecursively());
+        if (!c.chosen.isEmpty())
+            QVERIFY(QDir().mkpath(resolve(c.chosen)));
+        for (QVariant &answer : c.answers)
+            if (answer.typeId() == QMetaType::QString)
+                answer = resolve(answer.toString());
+        m->prompts.answers = c.answers;
+        QCoreApplication::setApplicationVersion(c.version);
+        auto delegate =
+            makeDelegate(c.shipsScript ? std::optional<QString>(shipped()) : std::nullopt);
         delegate->setAppearanceHook([this] {
             m->prompts.events << QStringLiteral("appearance %1").arg(m->log.systemLines().size());
         });
         delegate->setMidiSetupHook([this] { m->prompts.events << QStringLiteral("midi"); });
         delegate->applicationDidFinishLaunching();
-        const int launched = autoDaemon.toBool() ? 1 : 0;
-        QCOMPARE(m->prompts.events,
-                 (QStringList{QStringLiteral("appearance %1").arg(launched), kInstalled, "midi",
-                              QStringLiteral("update 127.0.0.1:%1").arg(port), "start"}));
-        QCOMPARE(m->log.systemLines(),
-                 launched ? QStringList{"MarquellBridge: helper missing at " + daemonPath()}
-                          : QStringList());
-    }
 
-    // The texts the user reads after an install, once each; an empty application
-    // version still gives the marker a version.
-    void installOutcomeAlerts_data()
-    {
-        QTest::addColumn<Outcome>("c");
-        const QString installed = QStringLiteral("Marquell Remote Script installed: Version ");
-        const QString added = QStringLiteral(
-            " was added to Live's User Library.\n\nRestart Live, then choose Marquell under "
-            "Preferences → Link, Tempo & MIDI → Control Surface.");
-        QTest::newRow("installed") << Outcome{"1.5.0", true, {}, installed + "1.5.0" + added};
-        QTest::newRow("no version") << Outcome{"", true, {}, installed + "0" + added};
-        QTest::newRow("updated") << Outcome{
-            "1.5.0", true, "1.4.0",
-            "Marquell Remote Script updated: Updated from 1.4.0 "
-            "to 1.5.0.\n\nRestart Live to pick up the new version."};
-        QTest::newRow("up to date") << Outcome{"1.5.0", true, "1.5.0\n", {}};
-        QTest::newRow("failed") << Outcome{"1.5.0",
-                                           false,
-                                           {},
-                                           "Couldn't install the Marquell Remote Script: This "
-                                           "build has no Resources folder."};
-    }
-    void installOutcomeAlerts()
-    {
-        QFETCH(Outcome, c);
-        if (!c.marker.isEmpty())
-            QVERIFY(writeFile(installed(library(), ".installed-version"), c.marker));
-        QCoreApplication::setApplicationVersion(c.version);
-        makeDelegate(c.shipsScript ? std::optional<QString>(shipped()) : std::nullopt)
-            ->presentInstallOutcome();
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0"));
-        QStringList shown;
-        for (int i = 0; i < m->prompts.events.size(); ++i)
-            shown << m->prompts.events[i].mid(8) + ": " + m->prompts.alerts[i].chopped(5);
-        QCOMPARE(shown, c.alert.isEmpty() ? QStringList() : QStringList{c.alert});
-    }
-
-    void userLibraryPrompt_data()
-    {
-        QTest::addColumn<LibraryAnswers>("c");
-        QTest::newRow("Later") << LibraryAnswers{{1}, {}, {}, {kAskLibrary}};
-        QTest::newRow("dismissed") << LibraryAnswers{{-1}, {}, {}, {kAskLibrary}};
-        QTest::newRow("chooser cancelled")
-            << LibraryAnswers{{0}, {QString()}, {}, {kAskLibrary, kChooseLibrary}};
-        QTest::newRow("missing choice asks again, then installs") << LibraryAnswers{
-            {0, 0},
-            {"Gone/User Library", "Real/User Library"},
-            "Real/User Library",
-            {kAskLibrary, kChooseLibrary, kAskLibrary, kChooseLibrary, kInstalled}};
-    }
-    void userLibraryPrompt()
-    {
-        QFETCH(LibraryAnswers, c);
-        const auto &[answers, folders, real, events] = c;
-        QVERIFY(QDir(library()).removeRecursively());
-        if (!real.isEmpty())
-            QVERIFY(QDir().mkpath(home(real)));
-        m->prompts.askAnswers = answers;
-        for (const QString &folder : folders)
-            m->prompts.folderAnswers
-                << (folder.isEmpty() ? std::nullopt : std::optional<QString>(home(folder)));
-        makeDelegate()->applicationDidFinishLaunching();
-        QCOMPARE(m->prompts.events, events + kDetector); // the launch goes on
-        // Each prompt names where it looked: the default first, then the last choice.
-        for (int i = 0; i < answers.size(); ++i)
-            QCOMPARE(m->prompts.alerts.at(i),
-                     QStringLiteral("Marquell installs its Remote Script there, but nothing is at "
-                                    "%1.\n\nYou'll find the location in Live under Preferences → "
-                                    "Library. | Choose…, Later")
-                         .arg(i == 0 ? library() : home(folders.at(i - 1))));
-        const QString key = QStringLiteral("abletonUserLibraryPath");
-        QCOMPARE(m->settings.value(key).toString(), real.isEmpty() ? QString() : home(real));
-        if (!real.isEmpty())
-            QCOMPARE(readFile(installed(home(real))), shippedContent("__init__.py", "v1.5"));
-    }
-
-    void launchDaemon_data()
-    {
-        QTest::addColumn<QByteArray>("helper"); // the helper file; empty: none
-        QTest::addColumn<bool>("running");
-        QTest::addColumn<QString>("logged"); // the start of the one system line; empty: none
-        // Neither "helper missing" nor a launch: the check stops it first.
-        QTest::newRow("running daemon left alone") << QByteArray() << true << QString();
-        QTest::newRow("starts detached, no arguments")
-            << QByteArray("#!/bin/sh\necho \"started $#\" > \"$HOME/daemon-ran\"\n") << false
-            << QString();
-        QTest::newRow("cannot start")
-            << QByteArray("not a program") << false << "MarquellBridge: launch failed: ";
-    }
-    void launchDaemon()
-    {
-        QFETCH(QByteArray, helper);
-        QFETCH(bool, running);
-        QFETCH(QString, logged);
-        SingleInstanceLock lock(SingleInstanceLock::daemonLockPath());
-        QVERIFY(!running || lock.tryAcquire());
-        const bool executable = helper.startsWith("#!");
-        if (!helper.isEmpty()) {
-            QVERIFY(writeFile(daemonPath(), helper));
-            QVERIFY(QFile::setPermissions(
-                daemonPath(), QFile::ReadOwner | QFile::WriteOwner |
-                                  (executable ? QFile::ExeOwner : QFile::Permissions())));
-        }
-        makeDelegate()->launchDaemonIfNeeded();
         if (executable)
             QTRY_COMPARE(readFile(home(QStringLiteral("daemon-ran"))), QByteArray("started 0\n"));
-        const QStringList lines = m->log.systemLines();
-        QCOMPARE(lines.size(), logged.isEmpty() ? 0 : 1);
-        QVERIFY(logged.isEmpty() ||
-                (lines[0].startsWith(logged) && lines[0].size() > logged.size()));
-    }
-
-    void daemonLocations()
-    {
-        const DaemonLocation plain =
-            DaemonLocation::besideApplication(QStringLiteral("/opt/m/bin"));
-        QCOMPARE(plain.path + (plain.isBundle ? " bundle" : ""),
-                 QStringLiteral("/opt/m/bin/MarquellDaemon"));
-        const DaemonLocation mac =
-            DaemonLocation::besideApplication(QStringLiteral("/A/Marquell.app/Contents/MacOS"));
-        QCOMPARE(mac.path + (mac.isBundle ? " bundle" : ""),
-                 QStringLiteral(
-                     "/A/Marquell.app/Contents/Library/LoginItems/MarquellDaemon.app bundle"));
-        QCOMPARE(mac.lockPath, SingleInstanceLock::daemonLockPath());
+        QStringList expected{QStringLiteral("appearance %1").arg(c.logged.size())};
+        expected << c.shown << QStringLiteral("midi")
+                 << QStringLiteral("update 127.0.0.1:%1").arg(c.port) << QStringLiteral("start");
+        QCOMPARE(m->prompts.events, expected.replaceInStrings(QStringLiteral("~/"), home()));
+        QStringList lines = m->log.systemLines();
+        lines.replaceInStrings(QRegularExpression(QStringLiteral("(launch failed: ).+")),
+                               QStringLiteral("\\1…"));
+        QCOMPARE(lines, c.logged.replaceInStrings(QStringLiteral("~/"), home()));
+        QCOMPARE(m->settings.value(QStringLiteral("abletonUserLibraryPath")).toString(),
+                 resolve(c.chosen));
+        if (!c.chosen.isEmpty())
+            QCOMPARE(readFile(resolve(c.chosen) + "/Remote Scripts/Marquell/__init__.py"),
+                     shippedContent("__init__.py", "v1.5"));
     }
 
     // The first save inserts, later ones update the first record, even beside a peer's
@@ -391,8 +328,7 @@ private slots:
             QVERIFY(peerExec(m->store.filePath(), QStringLiteral("DROP TABLE Preferences")));
         if (pending)
             m->store.setLastPortUniqueID(99);
-        m->prompts.errorAnswers = {recovered};
-        m->prompts.askAnswers = {answer};
+        m->prompts.answers = {recovered, answer};
         // A second request while the alert is up (another signal) must not stack alerts.
         bool requestedAgain = false;
         m->prompts.whileAsking = [&] {
@@ -403,24 +339,19 @@ private slots:
 
         QCOMPARE(approved.size(), quits ? 1 : 0);
         const std::optional<qint64> expected = pending ? std::optional<qint64>(99) : std::nullopt;
+        const QStringList events = m->prompts.events;
         if (!saveFails) {
-            QCOMPARE(m->prompts.events, QStringList());
-            PersistentStore reopened;
-            QVERIFY(reopened.open(appData()));
-            QCOMPARE(reopened.lastPortUniqueID(), expected);
+            QCOMPARE(events, QStringList());
+            QCOMPARE(storedIds(m->store.filePath()), pending ? QList<qint64>{99} : QList<qint64>());
             return;
         }
         // The store's own description first.
-        QVERIFY(m->prompts.events.value(0).startsWith("error: ") &&
-                m->prompts.events[0].size() > 7);
-        QCOMPARE(m->prompts.alerts,
+        QVERIFY(events.value(0).startsWith("error: ") && events[0].size() > 7);
+        QCOMPARE(events.mid(1),
                  recovered ? QStringList()
-                           : QStringList{"Quitting now will lose any changes you have made "
+                           : QStringList{"Could not save changes while quitting. Quit anyway?: "
+                                         "Quitting now will lose any changes you have made "
                                          "since the last successful save | Quit anyway, Cancel"});
-        QCOMPARE(m->prompts.events.mid(1),
-                 recovered
-                     ? QStringList()
-                     : QStringList{"ask: Could not save changes while quitting. Quit anyway?"});
         QVERIFY(m->store.hasChanges()); // whatever the answer, the edit is still there to save
         QCOMPARE(m->store.lastPortUniqueID(), expected);
 
@@ -460,59 +391,53 @@ private slots:
         QCOMPARE(spy.at(0).at(0).toInt(), reported);
     }
 
-    // The real alert: the answer is the pressed button's index, and Escape picks the
-    // safe second button, never "Quit anyway".
-    void realAlertAnswersTheButtonIndex_data()
+    // The real dialogs: an alert answers the pressed button's index and Escape picks the
+    // safe second button, never "Quit anyway"; the chooser offers folders only.
+    void realPrompts_data()
     {
-        QTest::addColumn<QString>("press"); // empty: dismiss with Escape
-        QTest::addColumn<int>("index");
-        QTest::newRow("first") << QStringLiteral("Quit anyway") << 0;
-        QTest::newRow("second") << QStringLiteral("Cancel") << 1;
-        QTest::newRow("escape") << QString() << 1;
+        QTest::addColumn<QString>("press");   // a button, Escape, or the chooser's accept/reject
+        QTest::addColumn<QVariant>("answer"); // an alert's index; the chooser's folder
+        QTest::newRow("first button") << "Quit anyway" << QVariant(0);
+        QTest::newRow("second button") << "Cancel" << QVariant(1);
+        QTest::newRow("escape") << "Escape" << QVariant(1);
+        QTest::newRow("folder chosen") << "accept" << QVariant("~/Music/Ableton/User Library");
+        QTest::newRow("chooser cancelled") << "reject" << QVariant();
     }
-    void realAlertAnswersTheButtonIndex()
+    void realPrompts()
     {
         QFETCH(QString, press);
-        QFETCH(int, index);
+        QFETCH(QVariant, answer);
         QString seen;
-        whenModal([&](QWidget *w) {
+        QTimer::singleShot(0, [&] {
+            QWidget *w = nullptr;
+            QTRY_VERIFY((w = QApplication::activeModalWidget()));
+            if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
+                seen = dialog->windowTitle() + " / " + dialog->labelText(QFileDialog::Accept) +
+                       (dialog->fileMode() == QFileDialog::Directory ? " / folders" : " / files");
+                dialog->setDirectory(library());
+                dialog->selectFile(library());
+                press == "accept" ? static_cast<QDialog *>(dialog)->accept() : dialog->reject();
+                return;
+            }
             auto *box = qobject_cast<QMessageBox *>(w);
             seen = box->text() + " / " + box->informativeText();
-            if (press.isEmpty())
+            if (press == "Escape")
                 QTest::keyClick(box, Qt::Key_Escape);
             for (QAbstractButton *b : box->buttons())
                 if (b->text() == press)
                     b->click();
         });
-        const int answer =
-            QtUserPrompts().ask(QStringLiteral("Message"), QStringLiteral("Details"),
-                                {QStringLiteral("Quit anyway"), QStringLiteral("Cancel")});
-        QCOMPARE(answer, index);
-        QCOMPARE(seen, QStringLiteral("Message / Details"));
-    }
-
-    void realChooserOffersFoldersOnly_data()
-    {
-        QTest::addColumn<bool>("accept");
-        QTest::newRow("chosen") << true;
-        QTest::newRow("cancelled") << false;
-    }
-    void realChooserOffersFoldersOnly()
-    {
-        QFETCH(bool, accept);
-        QString seen;
-        whenModal([&](QWidget *w) {
-            auto *dialog = qobject_cast<QFileDialog *>(w);
-            seen = dialog->windowTitle() + " / " + dialog->labelText(QFileDialog::Accept) +
-                   (dialog->fileMode() == QFileDialog::Directory ? " / folders" : " / files");
-            dialog->setDirectory(library());
-            dialog->selectFile(library());
-            accept ? static_cast<QDialog *>(dialog)->accept() : dialog->reject();
-        });
-        const std::optional<QString> chosen = QtUserPrompts().chooseFolder(
-            QStringLiteral("Select a folder"), QStringLiteral("Use This Folder"));
+        QtUserPrompts prompts;
+        if (answer.typeId() == QMetaType::Int) {
+            QCOMPARE(prompts.ask("Message", "Details", {"Quit anyway", "Cancel"}), answer.toInt());
+            QCOMPARE(seen, QStringLiteral("Message / Details"));
+            return;
+        }
+        const std::optional<QString> chosen =
+            prompts.chooseFolder("Select a folder", "Use This Folder");
         QCOMPARE(seen, QStringLiteral("Select a folder / Use This Folder / folders"));
-        QCOMPARE(chosen, accept ? std::optional<QString>(library()) : std::nullopt);
+        QCOMPARE(chosen,
+                 answer.isNull() ? std::nullopt : std::optional(resolve(answer.toString())));
     }
 };
 

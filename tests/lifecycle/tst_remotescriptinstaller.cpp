@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
+#include "appdelegate.h"
 #include "lifecyclefixtures.h"
 #include "remotescriptinstaller.h"
+#include "singleinstancelock.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,36 +51,23 @@ private slots:
         QVERIFY(QDir().mkpath(library()) && QDir().mkpath(outside(QString())));
     }
 
-    void brokenBuildInstallsNothing_data()
-    {
-        QTest::addColumn<bool>("hasFolder");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("no shipped folder") << false << "This build has no Resources folder.";
-        // Listed in the shipped order, not the order they went missing.
-        QTest::newRow("two missing, list order")
-            << true
-            << "This build is missing part of the Remote Script: __init__.py, setlist_manager.py. "
-               "Check that Marquell_Python_Backend is still a member of the Marquell target.";
-    }
+    // Listed in the shipped order, not the order they went missing.
     void brokenBuildInstallsNothing()
     {
-        QFETCH(bool, hasFolder);
-        QFETCH(QString, reason);
-        Environment e = env();
-        if (!hasFolder)
-            e.sourceFolder.reset();
         QVERIFY(QFile::remove(shipped() + "/setlist_manager.py"));
         QVERIFY(QFile::remove(shipped() + "/__init__.py"));
-        QCOMPARE(run(e), describe(Failed{reason}));
+        QCOMPARE(run(), describe(Failed{
+                            "This build is missing part of the Remote Script: __init__.py, "
+                            "setlist_manager.py. Check that Marquell_Python_Backend is still a "
+                            "member of the Marquell target."}));
         QVERIFY(!QFileInfo::exists(destination()));
     }
 
     // The stored choice wins over an existing default and is what the prompt names.
     void userLibrary_data()
     {
-        QTest::addColumn<QString>("chosen"); // empty: none, the default (removed)
+        QTest::addColumn<QString>("chosen");
         QTest::addColumn<bool>("exists");
-        QTest::newRow("default missing") << QString() << false;
         QTest::newRow("stored choice vanished") << QStringLiteral("External/User Library") << false;
         QTest::newRow("stored choice used") << QStringLiteral("Chosen") << true;
     }
@@ -87,11 +76,8 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(bool, exists);
         Environment e = env();
-        QString lib = library();
-        if (chosen.isEmpty())
-            QVERIFY(QDir(lib).removeRecursively());
-        else
-            e.chosenUserLibrary = lib = path(chosen);
+        const QString lib = path(chosen);
+        e.chosenUserLibrary = lib;
         if (exists)
             QVERIFY(QDir().mkpath(lib));
         QCOMPARE(run(e), exists ? describe(Installed{"1.5.0"}) : describe(LibraryNotFound{lib}));
@@ -111,18 +97,16 @@ private slots:
         QTest::addColumn<QByteArray>("markerContent");
         QTest::addColumn<bool>("linkedPycache"); // else a link inside a real one
         QTest::addColumn<QString>("outcome");
-        const QString upToDate = describe(UpToDate{QStringLiteral("1.5.0")});
-        const QString installed = describe(Installed{QStringLiteral("1.5.0")});
-        const auto updated = [](const char *from) {
-            return describe(Updated{QString::fromLatin1(from), QStringLiteral("1.5.0")});
-        };
+        const QString upToDate = QStringLiteral("upToDate(1.5.0)");
+        const QString installed = QStringLiteral("installed(1.5.0)");
         QTest::newRow("exact") << "file" << QByteArray("1.5.0") << false << upToDate;
         QTest::newRow("spaces and CRLF")
             << "file" << QByteArray("  1.5.0 \r\n") << false << upToDate;
-        QTest::newRow("older") << "file" << QByteArray("1.4.0") << true << updated("1.4.0");
+        QTest::newRow("older") << "file" << QByteArray("1.4.0") << true
+                               << "updated(1.4.0 -> 1.5.0)";
         // Still replaced.
         QTest::newRow("newer than shipped")
-            << "file" << QByteArray("2.0.0") << false << updated("2.0.0");
+            << "file" << QByteArray("2.0.0") << false << "updated(2.0.0 -> 1.5.0)";
         QTest::newRow("fresh install") << "none" << QByteArray() << false << installed;
         QTest::newRow("empty") << "file" << QByteArray() << false << installed;
         QTest::newRow("white space only") << "file" << QByteArray(" \n\t\n") << false << installed;
@@ -136,52 +120,52 @@ private slots:
         QFETCH(QByteArray, markerContent);
         QFETCH(bool, linkedPycache);
         QFETCH(QString, outcome);
-        const QString target = outside(QStringLiteral("version.txt"));
-        const QString pycache = dest(QStringLiteral("__pycache__"));
+        const QString target = outside("version.txt");
+        const QString pycache = dest("__pycache__");
         const QStringList kept{"notes.txt", "backup.py.txt", "presets/a.json", "presets/mine.py",
                                "samples/theirs.py"};
-        if (kind != QLatin1String("none")) {
-            writeShippedFiles(destination(), QStringLiteral("v1.4"));
-            QVERIFY(writeFile(dest(QStringLiteral("retired_module.py")), "# from 1.3\n"));
-            QVERIFY(writeFile(outside(QStringLiteral("mine.py")), "# the user's own"));
-            QVERIFY(QFile::remove(dest(QStringLiteral("setlist_manager.py"))));
-            QVERIFY(QFile::link(outside("mine.py"), dest(QStringLiteral("setlist_manager.py"))));
-            QVERIFY(writeFile(outside(QStringLiteral("cache/module.py")), "# precious"));
+        // Behind a link named like a script file, the cache, and a folder of any name.
+        const QStringList theirs{"mine.py", "cache/module.py", "samples/theirs.py"};
+        if (kind != "none") {
+            writeShippedFiles(destination(), "v1.4");
+            QVERIFY(writeFile(dest("retired_module.py"), "# from 1.3\n"));
+            for (const QString &name : theirs)
+                QVERIFY(writeFile(outside(name), name.toUtf8()));
+            QVERIFY(QFile::remove(dest("setlist_manager.py")));
+            QVERIFY(QFile::link(outside("mine.py"), dest("setlist_manager.py")));
             if (!linkedPycache)
-                QVERIFY(writeFile(pycache + QStringLiteral("/a.pyc"), "bytecode"));
+                QVERIFY(writeFile(pycache + "/a.pyc", "bytecode"));
             QVERIFY(QFile::link(outside("cache"), linkedPycache ? pycache : pycache + "/data"));
+            QVERIFY(QFile::link(outside("samples"), dest("samples")));
             for (const QString &name : kept.first(4))
                 QVERIFY(writeFile(dest(name), name.toUtf8()));
-            QVERIFY(writeFile(outside(kept.last()), kept.last().toUtf8()));
-            QVERIFY(QFile::link(outside("samples"), dest("samples")));
         }
-        if (kind == QLatin1String("file"))
+        if (kind == "file")
             QVERIFY(writeFile(marker(), markerContent));
-        if (kind == QLatin1String("link"))
+        if (kind == "link")
             QVERIFY(writeFile(target, markerContent) && QFile::link(target, marker()));
 
         QCOMPARE(run(), outcome);
-        if (kind == QLatin1String("link"))
+        if (kind == "link")
             QCOMPARE(readFile(target), markerContent);
-        if (outcome.startsWith(QLatin1String("upToDate"))) {
-            QCOMPARE(readFile(dest(QStringLiteral("__init__.py"))),
-                     shippedContent(QStringLiteral("__init__.py"), QStringLiteral("v1.4")));
-            QVERIFY(QFileInfo::exists(dest(QStringLiteral("retired_module.py"))));
+        if (outcome.startsWith("upToDate")) {
+            QCOMPARE(readFile(dest("__init__.py")), shippedContent("__init__.py", "v1.4"));
+            QVERIFY(QFileInfo::exists(dest("retired_module.py")));
             QCOMPARE(readFile(marker()), markerContent);
             return;
         }
-        verifyShippedCopy(destination(), QStringLiteral("v1.5"));
+        verifyShippedCopy(destination(), "v1.5");
         QVERIFY(!isLink(marker()));
         QCOMPARE(readFile(marker()), QByteArray("1.5.0")); // no line end
-        if (kind == QLatin1String("none"))
+        if (kind == "none")
             return;
-        QVERIFY(!QFileInfo::exists(dest(QStringLiteral("retired_module.py"))));
+        QVERIFY(!QFileInfo::exists(dest("retired_module.py")));
         QVERIFY(!QFileInfo::exists(pycache) && !isLink(pycache));
-        QCOMPARE(readFile(outside(QStringLiteral("cache/module.py"))), "# precious");
-        QCOMPARE(readFile(outside(QStringLiteral("mine.py"))), "# the user's own");
+        for (const QString &name : theirs)
+            QCOMPARE(readFile(outside(name)), name.toUtf8());
         for (const QString &name : kept)
             QCOMPARE(readFile(dest(name)), name.toUtf8());
-        QCOMPARE(run(), describe(UpToDate{QStringLiteral("1.5.0")}));
+        QCOMPARE(run(), describe(UpToDate{"1.5.0"}));
     }
 
     void destinationCannotBeCreated()
@@ -233,26 +217,35 @@ private slots:
                  QStringList{QStringLiteral("other.py")});
     }
 
-    void shippedFolderLocations_data()
+    // The shipped script and the daemon, found from the executable's folder.
+    void besideTheExecutable_data()
     {
         QTest::addColumn<QString>("executableFolder");
-        QTest::addColumn<QString>("scriptFolder");
-        QTest::newRow("installed or build tree")
-            << QStringLiteral("usr/bin") << QStringLiteral("usr/share/marquell/remote_script");
-        QTest::newRow("macOS bundle") << QStringLiteral("Marquell.app/Contents/MacOS")
-                                      << QStringLiteral("Marquell.app/Contents/Resources");
-        QTest::newRow("none") << QStringLiteral("bare/bin") << QString();
+        QTest::addColumn<QString>("scriptFolder"); // empty: none
+        QTest::addColumn<QString>("daemon");
+        QTest::newRow("installed or build tree") << "usr/bin"
+                                                 << "usr/share/marquell/remote_script"
+                                                 << "usr/bin/MarquellDaemon";
+        QTest::newRow("macOS bundle")
+            << "Marquell.app/Contents/MacOS"
+            << "Marquell.app/Contents/Resources"
+            << "Marquell.app/Contents/Library/LoginItems/MarquellDaemon.app bundle";
+        QTest::newRow("none") << "bare/bin" << QString() << "bare/bin/MarquellDaemon";
     }
-    void shippedFolderLocations()
+    void besideTheExecutable()
     {
         QFETCH(QString, executableFolder);
         QFETCH(QString, scriptFolder);
+        QFETCH(QString, daemon);
         const QString root = path(QStringLiteral("tree/"));
         QVERIFY(QDir().mkpath(root + executableFolder));
         if (!scriptFolder.isEmpty())
             QVERIFY(QDir().mkpath(root + scriptFolder));
         QCOMPARE(shippedFolder(root + executableFolder).value_or(QString()),
                  scriptFolder.isEmpty() ? QString() : QDir::cleanPath(root + scriptFolder));
+        const DaemonLocation found = DaemonLocation::besideApplication(root + executableFolder);
+        QCOMPARE(found.path + (found.isBundle ? " bundle" : ""), root + daemon);
+        QCOMPARE(found.lockPath, SingleInstanceLock::daemonLockPath());
     }
 };
 

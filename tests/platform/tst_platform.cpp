@@ -10,28 +10,51 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <filesystem>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 class TestPlatform final : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // Asking must never take the lock, even for a moment: a daemon starting meanwhile
-    // would take the asker for another copy and exit.
-    void lockHeldWhileTheHolderLives()
+    // Asking never takes the lock, even for a moment: a daemon starting meanwhile would
+    // take the asker for another copy and exit. A crashed daemon's file, or an unreadable
+    // one, is no running daemon: the next one starts.
+    void lockHeldOnlyByALiveHolder_data()
     {
+        QTest::addColumn<QString>("name");    // the lock file's, in a fresh folder
+        QTest::addColumn<QByteArray>("left"); // found there; empty: none
+        QTest::newRow("free, no folder") << "run/daemon.lock" << QByteArray();
+        QTest::newRow("free") << "daemon.lock" << QByteArray();
+        QTest::newRow("dead process")
+            << "daemon.lock" << QByteArray("<pid>\nMarquellDaemon\n<host>\n");
+        QTest::newRow("garbage") << "daemon.lock" << QByteArray("not a lock file");
+    }
+    void lockHeldOnlyByALiveHolder()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, left);
         QTemporaryDir dir;
-        const QString path = dir.filePath("folder/that/does/not/exist/daemon.lock");
-        QVERIFY(!SingleInstanceLock::isHeld(path));
-        QVERIFY(!QFile::exists(path));
+        const QString path = dir.filePath(name);
+        QProcess gone;
+        gone.start(QStringLiteral("true"));
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished() && pid > 0);
+        if (!left.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(left.replace("<pid>", QByteArray::number(pid))
+                           .replace("<host>", QSysInfo::machineHostName().toUtf8()));
+        }
         // A lock file made and removed again would still change its folder.
-        const auto folderWritten = [&] {
-            return std::filesystem::last_write_time(dir.path().toStdString());
-        };
-        const auto before = folderWritten();
-        QVERIFY(!SingleInstanceLock::isHeld(dir.filePath("free.lock")));
-        QVERIFY(folderWritten() == before);
+        const auto before = std::filesystem::last_write_time(dir.path().toStdString());
+        QVERIFY(!SingleInstanceLock::isHeld(path));
+        QCOMPARE(QFile::exists(path), !left.isEmpty());
+        QVERIFY(std::filesystem::last_write_time(dir.path().toStdString()) == before);
         {
             SingleInstanceLock holder(path);
             QVERIFY(holder.tryAcquire());
@@ -42,36 +65,8 @@ private slots:
         QVERIFY(!SingleInstanceLock::isHeld(path));
     }
 
-    // A crashed daemon leaves its file behind: not running, and the next one starts.
-    // An unreadable file is not a running daemon either.
-    void staleOrGarbageLockIsNotHeld_data()
-    {
-        QTest::addColumn<bool>("garbage");
-        QTest::newRow("dead process") << false;
-        QTest::newRow("garbage") << true;
-    }
-    void staleOrGarbageLockIsNotHeld()
-    {
-        QFETCH(bool, garbage);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("daemon.lock");
-        QProcess gone;
-        gone.start(QStringLiteral("true"));
-        QVERIFY(gone.waitForFinished());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(garbage
-                       ? QByteArray("not a lock file")
-                       : QByteArray::number(gone.processId() ? gone.processId() : 999999) +
-                             "\nMarquellDaemon\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        file.close();
-        QVERIFY(!SingleInstanceLock::isHeld(path));
-        if (garbage)
-            return;
-        SingleInstanceLock next(path);
-        QVERIFY(next.tryAcquire() && SingleInstanceLock::isHeld(path));
-    }
-
+    // IDs come from names, never from positions; no ID is 0 (a failed lookup) or -1
+    // ("none").
     void midiIdsFollowNamesNotPositions_data()
     {
         QTest::addColumn<QStringList>("names");
@@ -86,6 +81,9 @@ private slots:
         // Two identical controllers must stay apart.
         QTest::newRow("duplicates") << QStringList{"Twin", "Other", "Twin", "Twin"} << false
                                     << QStringList{"Twin", "Other", "Twin#2", "Twin#3"};
+        // Their plain 32-bit FNV-1a is exactly 0 and 0xFFFFFFFF (found offline).
+        const QStringList reserved{"port76935729:", "port43110192X"};
+        QTest::newRow("reserved hashes") << reserved << false << reserved;
     }
     void midiIdsFollowNamesNotPositions()
     {
@@ -98,21 +96,10 @@ private slots:
         for (int i = 0; i < sources.size(); ++i) {
             QCOMPARE(sources[i].index, i);
             QCOMPARE(sources[i].uniqueID, midiportid::forName(keys[i]));
+            QVERIFY2(sources[i].uniqueID != 0 && sources[i].uniqueID != -1, qPrintable(keys[i]));
             distinct.insert(sources[i].uniqueID);
         }
         QCOMPARE(distinct.size(), sources.size());
-    }
-
-    // 0 reads as a failed lookup and -1 as "none": names whose plain 32-bit FNV-1a is
-    // exactly 0 and 0xFFFFFFFF (found offline) must get another, stable ID.
-    void midiReservedIdsNeverGiven()
-    {
-        for (const QString &name :
-             {QStringLiteral("port76935729:"), QStringLiteral("port43110192X")}) {
-            const qint32 id = midiportid::forName(name);
-            QVERIFY2(id != 0 && id != -1, qPrintable(name));
-            QCOMPARE(midiportid::forName(name), id);
-        }
     }
 
     // The text and its newline went out as two writes: lines from the probe's pool
@@ -128,12 +115,23 @@ private slots:
     {
         QFETCH(int, threads);
         QFETCH(int, lines);
-        QProcess flood;
-        flood.start(QStringLiteral(MARQUELL_LOGFLOOD),
-                    {QString::number(threads), QString::number(lines)});
-        QVERIFY(flood.waitForFinished(60000));
-        QCOMPARE(flood.exitCode(), 0);
-        const QList<QByteArray> out = flood.readAllStandardOutput().split('\n');
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        std::fflush(stdout);
+        const int console = ::dup(STDOUT_FILENO);
+        QVERIFY(::dup2(file.handle(), STDOUT_FILENO) == STDOUT_FILENO);
+        std::vector<std::thread> writers;
+        for (int t = 0; t < threads; ++t)
+            writers.emplace_back([t, lines] {
+                for (int i = 0; i < lines; ++i)
+                    mlog::out(QStringLiteral("writer %1 line %2 end").arg(t).arg(i));
+            });
+        for (std::thread &writer : writers)
+            writer.join();
+        ::dup2(console, STDOUT_FILENO);
+        ::close(console);
+        QVERIFY(file.seek(0));
+        const QList<QByteArray> out = file.readAll().split('\n');
         QCOMPARE(out.size(), threads * lines + 1); // the last newline leaves an empty tail
         static const QRegularExpression whole(QStringLiteral("^writer \\d+ line \\d+ end$"));
         QStringList broken;
