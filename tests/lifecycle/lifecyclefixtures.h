@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QtTest>
 
 #include <optional>
 
@@ -40,6 +41,16 @@ inline void writeShippedFiles(const QString &folder, const QString &tag)
 {
     for (const QString &name : RemoteScriptInstaller::remoteScriptFiles())
         writeFile(folder + QLatin1Char('/') + name, shippedContent(name, tag));
+}
+
+// Real files, never links, holding the shipped content.
+inline void verifyShippedCopy(const QString &folder, const QString &tag)
+{
+    for (const QString &name : RemoteScriptInstaller::remoteScriptFiles()) {
+        const QString file = folder + QLatin1Char('/') + name;
+        QVERIFY2(!QFileInfo(file).isSymLink(), qPrintable(file));
+        QCOMPARE(readFile(file), shippedContent(name, tag));
+    }
 }
 
 // Runs sql on a store file through a connection of its own, as another process would:

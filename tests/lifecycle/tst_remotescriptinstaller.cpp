@@ -18,28 +18,19 @@ class TestRemoteScriptInstaller : public QObject
     Q_OBJECT
 
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
-    QString home() const { return path(QStringLiteral("home")); }
-    QString shipped() const { return path(QStringLiteral("shipped")); }
-    QString outside(const QString &name) const { return path(QStringLiteral("outside/") + name); }
-    QString library() const { return home() + QStringLiteral("/Music/Ableton/User Library"); }
-    QString destination() const { return library() + QStringLiteral("/Remote Scripts/Marquell"); }
+    QString home() const { return path("home"); }
+    QString shipped() const { return path("shipped"); }
+    QString outside(const QString &name) const { return path("outside/" + name); }
+    QString library() const { return home() + "/Music/Ableton/User Library"; }
+    QString destination() const { return library() + "/Remote Scripts/Marquell"; }
     QString dest(const QString &name) const { return destination() + QLatin1Char('/') + name; }
-    QString marker() const { return dest(QStringLiteral(".installed-version")); }
+    QString marker() const { return dest(".installed-version"); }
 
-    Environment env() const { return {shipped(), QStringLiteral("1.5.0"), std::nullopt, home()}; }
-    QString run(const Environment &e) const { return describe(installIfNeeded(e)); }
-    QString run() const { return run(env()); }
-    static bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
-
-    // Real files, never links, holding the shipped content.
-    void verifyShippedCopy(const QString &folder, const QString &tag)
+    QString run() const
     {
-        for (const QString &name : remoteScriptFiles()) {
-            const QString file = folder + QLatin1Char('/') + name;
-            QVERIFY2(!isLink(file), qPrintable(file));
-            QCOMPARE(readFile(file), shippedContent(name, tag));
-        }
+        return describe(installIfNeeded({shipped(), "1.5.0", std::nullopt, home()}));
     }
+    static bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 
@@ -47,7 +38,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        writeShippedFiles(shipped(), QStringLiteral("v1.5"));
+        writeShippedFiles(shipped(), "v1.5");
         QVERIFY(QDir().mkpath(library()) && QDir().mkpath(outside(QString())));
     }
 
@@ -63,29 +54,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(destination()));
     }
 
-    // The stored choice wins over an existing default and is what the prompt names.
-    void userLibrary_data()
-    {
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<bool>("exists");
-        QTest::newRow("stored choice vanished") << QStringLiteral("External/User Library") << false;
-        QTest::newRow("stored choice used") << QStringLiteral("Chosen") << true;
-    }
-    void userLibrary()
-    {
-        QFETCH(QString, chosen);
-        QFETCH(bool, exists);
-        Environment e = env();
-        const QString lib = path(chosen);
-        e.chosenUserLibrary = lib;
-        if (exists)
-            QVERIFY(QDir().mkpath(lib));
-        QCOMPARE(run(e), exists ? describe(Installed{"1.5.0"}) : describe(LibraryNotFound{lib}));
-        if (exists)
-            verifyShippedCopy(lib + QStringLiteral("/Remote Scripts/Marquell"), "v1.5");
-        QVERIFY(!QFileInfo::exists(destination()));
-    }
-
     // The marker decides. The shipped version leaves everything as it was; anything
     // else replaces the script: top-level .py files and __pycache__ go, links among them
     // removed, never followed or written through; everything else of the user's stays,
@@ -97,8 +65,8 @@ private slots:
         QTest::addColumn<QByteArray>("markerContent");
         QTest::addColumn<bool>("linkedPycache"); // else a link inside a real one
         QTest::addColumn<QString>("outcome");
-        const QString upToDate = QStringLiteral("upToDate(1.5.0)");
-        const QString installed = QStringLiteral("installed(1.5.0)");
+        const QString upToDate = "upToDate(1.5.0)";
+        const QString installed = "installed(1.5.0)";
         QTest::newRow("exact") << "file" << QByteArray("1.5.0") << false << upToDate;
         QTest::newRow("spaces and CRLF")
             << "file" << QByteArray("  1.5.0 \r\n") << false << upToDate;
@@ -171,50 +139,50 @@ private slots:
     void destinationCannotBeCreated()
     {
         // A plain file where "Remote Scripts" must be a folder (chmod is no barrier to root).
-        QVERIFY(writeFile(library() + QStringLiteral("/Remote Scripts"), "not a folder"));
+        QVERIFY(writeFile(library() + "/Remote Scripts", "not a folder"));
         const QString notADirectory = QString::fromLocal8Bit(
             std::make_error_code(std::errc::not_a_directory).message().c_str());
-        QCOMPARE(run(), describe(Failed{QStringLiteral("Couldn't create the folder %1: %2")
-                                            .arg(destination(), notADirectory)}));
-        QCOMPARE(readFile(library() + QStringLiteral("/Remote Scripts")), "not a folder");
+        QCOMPARE(run(), describe(Failed{"Couldn't create the folder " + destination() + ": " +
+                                        notADirectory}));
+        QCOMPARE(readFile(library() + "/Remote Scripts"), "not a folder");
     }
 
     // The fifth file cannot be copied (a folder in the shipped folder): the earlier ones
     // are in place, the later ones not, and the old marker stays.
     void failedCopyKeepsEarlierFilesAndOldMarker()
     {
-        writeShippedFiles(destination(), QStringLiteral("v1.4"));
+        writeShippedFiles(destination(), "v1.4");
         QVERIFY(writeFile(marker(), "1.4.0"));
-        const QString broken = shipped() + QStringLiteral("/socket_manager.py");
+        const QString broken = shipped() + "/socket_manager.py";
         QVERIFY(QFile::remove(broken) && QDir().mkpath(broken));
         const QString outcome = run();
         QVERIFY2(outcome.startsWith("failed(Couldn't copy socket_manager.py"), qPrintable(outcome));
         const QStringList files = remoteScriptFiles();
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(readFile(dest(files[i])), shippedContent(files[i], QStringLiteral("v1.5")));
+            QCOMPARE(readFile(dest(files[i])), shippedContent(files[i], "v1.5"));
         QVERIFY(!QFileInfo::exists(dest(files[4])) && !QFileInfo::exists(dest(files[5])));
         QCOMPARE(readFile(marker()), QByteArray("1.4.0"));
     }
 
     void unwritableMarkerIsRetriedNextTime()
     {
-        QVERIFY(writeFile(dest(QStringLiteral(".installed-version/blocker")), "x"));
-        QVERIFY(run().startsWith(QStringLiteral("failed(Couldn't write ")));
-        verifyShippedCopy(destination(), QStringLiteral("v1.5"));
+        QVERIFY(writeFile(dest(".installed-version/blocker"), "x"));
+        QVERIFY(run().startsWith("failed(Couldn't write "));
+        verifyShippedCopy(destination(), "v1.5");
         QVERIFY(QDir(marker()).removeRecursively());
-        QCOMPARE(run(), describe(Installed{QStringLiteral("1.5.0")}));
+        QCOMPARE(run(), describe(Installed{"1.5.0"}));
     }
 
     void linkedDestinationIsRefused()
     {
-        QVERIFY(writeFile(outside(QStringLiteral("elsewhere/other.py")), "# not ours"));
-        QVERIFY(QDir().mkpath(library() + QStringLiteral("/Remote Scripts")));
-        QVERIFY(QFile::link(outside(QStringLiteral("elsewhere")), destination()));
+        QVERIFY(writeFile(outside("elsewhere/other.py"), "# not ours"));
+        QVERIFY(QDir().mkpath(library() + "/Remote Scripts"));
+        QVERIFY(QFile::link(outside("elsewhere"), destination()));
         QCOMPARE(run(), describe(Failed{destination() +
                                         QStringLiteral(" is a symbolic link. Marquell only "
                                                        "installs into a real folder.")}));
-        QCOMPARE(QDir(outside(QStringLiteral("elsewhere"))).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("other.py")});
+        QCOMPARE(QDir(outside("elsewhere")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"other.py"});
     }
 
     // The shipped script and the daemon, found from the executable's folder.
@@ -237,7 +205,7 @@ private slots:
         QFETCH(QString, executableFolder);
         QFETCH(QString, scriptFolder);
         QFETCH(QString, daemon);
-        const QString root = path(QStringLiteral("tree/"));
+        const QString root = path("tree/");
         QVERIFY(QDir().mkpath(root + executableFolder));
         if (!scriptFolder.isEmpty())
             QVERIFY(QDir().mkpath(root + scriptFolder));
