@@ -12,8 +12,7 @@
 
 #include <optional>
 
-// File and store helpers for the life-cycle tests: a fake shipped folder, raw file
-// I/O, and a second connection to the store as another process would open it.
+// The life-cycle tests' fake shipped folder, raw file I/O and peer store connection.
 namespace lifecyclefixtures {
 
 inline QByteArray shippedContent(const QString &name, const QString &tag)

@@ -34,7 +34,7 @@ class ScriptedPrompts final : public UserPrompts, public DetectorControl
 public:
     void inform(const QString &message, const QString &info) override
     {
-        events << message + QStringLiteral(": ") + info;
+        events << message + ": " + info;
     }
     int ask(const QString &message, const QString &info, const QStringList &buttons) override
     {
@@ -46,8 +46,9 @@ public:
     std::optional<QString> chooseFolder(const QString &title, const QString &confirm) override
     {
         events << title + QStringLiteral(" | ") + confirm;
-        const QString folder = answers.isEmpty() ? QString() : answers.takeFirst().toString();
-        return folder.isEmpty() ? std::nullopt : std::optional<QString>(folder);
+        QString folder = answers.isEmpty() ? QString() : answers.takeFirst().toString();
+        return folder.isEmpty() ? std::nullopt
+                                : std::optional(folder.replace("~/", QDir::homePath() + '/'));
     }
     bool presentError(const QString &description) override
     {
@@ -61,7 +62,8 @@ public:
     void startDetection() override { events << QStringLiteral("start"); }
 
     QStringList events;
-    QVariantList answers; // taken in turn: a button's index, a folder (null: cancelled), recovered
+    // Taken in turn: a button's index, a folder ("~/" the home; null: cancelled), recovered.
+    QVariantList answers;
     std::function<void()> whileAsking; // runs inside ask(), as if during the modal alert
 };
 
@@ -97,7 +99,8 @@ struct Launch
     bool noLibrary = false; // the default User Library is missing
     QVariantList answers{}; // to the prompts, in turn
     QString chosen{};       // the chosen folder that exists and gets the script
-    QStringList shown{};    // between the appearance step and MIDI
+    // Between the appearance step and MIDI; the install's alert unless given.
+    QStringList shown = {installedAlert(QStringLiteral("1.5.0"))};
 };
 struct Quit
 {
@@ -150,48 +153,41 @@ private slots:
     }
     void cleanup() { m.reset(); }
 
-    // The launch sequence: the daemon when switched on (a launch attempt shows as its
-    // system line, before the appearance step), the install's texts, MIDI, and the
-    // detector last, on the published port or 6000.
+    // The daemon when switched on (an attempt logs before the appearance step), the
+    // install's texts, MIDI, and the detector last, on the published port or 6000.
     void launch_data()
     {
         QTest::addColumn<Launch>("c");
-        const QString installed = installedAlert(QStringLiteral("1.5.0"));
         const QString askDefault = libraryQuestion(QStringLiteral("~/Music/Ableton/User Library"));
         QTest::newRow("auto daemon off, port 0")
-            << Launch{.autoDaemon = false, .serverJson = "{\"port\": 0}", .shown = {installed}};
+            << Launch{.autoDaemon = false, .serverJson = "{\"port\": 0}"};
         QTest::newRow("helper missing, port 6100")
             << Launch{.autoDaemon = true,
                       .logged = {"MarquellBridge: helper missing at ~/bin/MarquellDaemon"},
                       .serverJson = "{\"port\": 6100}",
-                      .port = 6100,
-                      .shown = {installed}};
+                      .port = 6100};
         // Neither "helper missing" nor a launch: the check stops it first.
-        QTest::newRow("running daemon left alone")
-            << Launch{.autoDaemon = true, .running = true, .shown = {installed}};
+        QTest::newRow("running daemon left alone") << Launch{.autoDaemon = true, .running = true};
         QTest::newRow("daemon starts detached, no arguments")
             << Launch{.autoDaemon = true,
-                      .helper = "#!/bin/sh\necho \"started $#\" > \"$HOME/daemon-ran\"\n",
-                      .shown = {installed}};
+                      .helper = "#!/bin/sh\necho \"started $#\" > \"$HOME/daemon-ran\"\n"};
         QTest::newRow("daemon cannot start")
             << Launch{.autoDaemon = true,
                       .helper = "not a program",
-                      .logged = {"MarquellBridge: launch failed: …"},
-                      .shown = {installed}};
+                      .logged = {"MarquellBridge: launch failed: …"}};
         // An empty application version still gives the marker a version.
         QTest::newRow("no version") << Launch{.version = "", .shown = {installedAlert("0")}};
         QTest::newRow("updated") << Launch{
             .marker = "1.4.0",
             .shown = {"Marquell Remote Script updated: Updated from 1.4.0 to 1.5.0.\n\nRestart "
                       "Live to pick up the new version."}};
-        QTest::newRow("up to date") << Launch{.marker = "1.5.0\n"};
+        QTest::newRow("up to date") << Launch{.marker = "1.5.0\n", .shown = {}};
         QTest::newRow("no script shipped")
             << Launch{.shipsScript = false,
                       .shown = {"Couldn't install the Marquell Remote Script: This build has no "
                                 "Resources folder."}};
         // A stored choice wins over the default, even a vanished one.
-        QTest::newRow("stored choice used")
-            << Launch{.stored = "~/Chosen", .chosen = "~/Chosen", .shown = {installed}};
+        QTest::newRow("stored choice used") << Launch{.stored = "~/Chosen", .chosen = "~/Chosen"};
         QTest::newRow("stored choice vanished")
             << Launch{.stored = "~/External/User Library",
                       .shown = {libraryQuestion("~/External/User Library")}};
@@ -205,7 +201,7 @@ private slots:
                       .answers = {0, "~/Gone/User Library", 0, "~/Real/User Library"},
                       .chosen = "~/Real/User Library",
                       .shown = {askDefault, kChooser, libraryQuestion("~/Gone/User Library"),
-                                kChooser, installed}};
+                                kChooser, installedAlert("1.5.0")}};
     }
     void launch()
     {
@@ -226,9 +222,6 @@ private slots:
             QVERIFY(QDir(library()).removeRecursively());
         if (!c.chosen.isEmpty())
             QVERIFY(QDir().mkpath(resolve(c.chosen)));
-        for (QVariant &answer : c.answers)
-            if (answer.typeId() == QMetaType::QString)
-                answer = resolve(answer.toString());
         m->prompts.answers = c.answers;
         QCoreApplication::setApplicationVersion(c.version);
         auto delegate =
@@ -257,8 +250,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(library() + "/Remote Scripts"));
     }
 
-    // The first save inserts, later ones update the first record, even beside a peer's
-    // later record; the value survives reopening.
+    // The first save inserts, later ones update the first record even beside a peer's.
     void storeUpdatesTheFirstRecord_data()
     {
         QTest::addColumn<qint64>("id");
@@ -339,13 +331,13 @@ private slots:
         delegate->requestQuit();
 
         QCOMPARE(approved.size(), quits ? 1 : 0);
-        const QStringList events = m->prompts.events;
         if (!saveFails) {
-            QCOMPARE(events, QStringList());
+            QCOMPARE(m->prompts.events, QStringList());
             QCOMPARE(storedIds(m->store.filePath()), pending ? QList<qint64>{99} : QList<qint64>());
             return;
         }
         // The store's own description first.
+        const QStringList events = m->prompts.events;
         QVERIFY(events.value(0).startsWith("error: ") && events[0].size() > 7);
         QCOMPARE(events.mid(1),
                  recovered ? QStringList()
@@ -355,8 +347,7 @@ private slots:
         QVERIFY(m->store.hasChanges()); // whatever the answer, the edit is still there to save
         QCOMPARE(m->store.lastPortUniqueID(), std::optional<qint64>(99));
 
-        // The save action presents only a failure, and keeps the edit too; once the
-        // store works again the kept edit is what gets saved.
+        // The save action presents only a failure and keeps the edit for a working store.
         m->prompts.events.clear();
         delegate->saveAction();
         QVERIFY(m->prompts.events.size() == 1 && m->store.hasChanges());

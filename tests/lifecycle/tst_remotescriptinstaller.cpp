@@ -18,19 +18,17 @@ class TestRemoteScriptInstaller : public QObject
     Q_OBJECT
 
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
-    QString home() const { return path("home"); }
     QString shipped() const { return path("shipped"); }
     QString outside(const QString &name) const { return path("outside/" + name); }
-    QString library() const { return home() + "/Music/Ableton/User Library"; }
+    QString library() const { return path("home/Music/Ableton/User Library"); }
     QString destination() const { return library() + "/Remote Scripts/Marquell"; }
     QString dest(const QString &name) const { return destination() + QLatin1Char('/') + name; }
     QString marker() const { return dest(".installed-version"); }
 
     QString run() const
     {
-        return describe(installIfNeeded({shipped(), "1.5.0", std::nullopt, home()}));
+        return describe(installIfNeeded({shipped(), "1.5.0", std::nullopt, path("home")}));
     }
-    static bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 
@@ -54,11 +52,10 @@ private slots:
         QVERIFY(!QFileInfo::exists(destination()));
     }
 
-    // The marker decides. The shipped version leaves everything as it was; anything
-    // else replaces the script: top-level .py files and __pycache__ go, links among them
-    // removed, never followed or written through; everything else of the user's stays,
-    // including .py files in subfolders and behind a linked folder with an ordinary
-    // name. An unusable marker is a first install, not an update from a made-up version.
+    // The marker decides. The shipped version leaves all as it was; else top-level .py
+    // files and __pycache__ go, links removed, never followed or written through, and
+    // the rest stays, .py files in subfolders and behind linked folders too. An unusable
+    // marker is a first install, not an update from a made-up version.
     void markerDecides_data()
     {
         QTest::addColumn<QString>("kind"); // none, file or link
@@ -123,12 +120,12 @@ private slots:
             return;
         }
         verifyShippedCopy(destination(), "v1.5");
-        QVERIFY(!isLink(marker()));
+        QVERIFY(!QFileInfo(marker()).isSymLink());
         QCOMPARE(readFile(marker()), QByteArray("1.5.0")); // no line end
         if (kind == "none")
             return;
         QVERIFY(!QFileInfo::exists(dest("retired_module.py")));
-        QVERIFY(!QFileInfo::exists(pycache) && !isLink(pycache));
+        QVERIFY(!QFileInfo::exists(pycache) && !QFileInfo(pycache).isSymLink());
         for (const QString &name : theirs)
             QCOMPARE(readFile(outside(name)), name.toUtf8());
         for (const QString &name : kept)

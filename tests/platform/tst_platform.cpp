@@ -21,9 +21,8 @@ class TestPlatform final : public QObject
     Q_OBJECT
 
 private slots:
-    // Asking never takes the lock, even for a moment: a daemon starting meanwhile would
-    // take the asker for another copy and exit. A crashed daemon's file, or an unreadable
-    // one, is no running daemon: the next one starts.
+    // Asking never takes the lock, even for a moment (a daemon starting then would exit);
+    // a crashed daemon's or an unreadable file holds nothing: the next one starts.
     void lockHeldOnlyByALiveHolder_data()
     {
         QTest::addColumn<QString>("name");    // the lock file's, in a fresh folder
@@ -65,8 +64,7 @@ private slots:
         QVERIFY(!SingleInstanceLock::isHeld(path));
     }
 
-    // IDs come from names, never from positions; no ID is 0 (a failed lookup) or -1
-    // ("none").
+    // IDs follow names, never positions; none is 0 (a failed lookup) or -1 ("none").
     void midiIdsFollowNamesNotPositions_data()
     {
         QTest::addColumn<QStringList>("names");
