@@ -45,26 +45,31 @@ private slots:
     void initTestCase() { setUpWindowTestProcess(m_home); }
     void init() { QSettings().clear(); }
 
-    // The entry lands where the drop line is shown; the whole setlist goes to Live,
-    // then the position of the moved entry.
+    // The entry lands where the drop line is shown, dropped through the model or at a
+    // point of the viewport; the whole setlist goes to Live, then the moved entry's position.
     void moveDraggedRow_data()
     {
+        QTest::addColumn<QString>("at"); // "model", or where the viewport is hit
         QTest::addColumn<int>("preselected");
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("dropRow");
         QTest::addColumn<QString>("after"); // one letter per entry
         QTest::addColumn<int>("selected");  // -1: none, nothing sent
-        QTest::newRow("down to the line above D") << -1 << 0 << 3 << "BCAD" << 2;
-        QTest::newRow("down to the end") << -1 << 0 << 4 << "BCDA" << 3;
-        QTest::newRow("down one past itself") << -1 << 1 << 3 << "ACBD" << 2;
-        QTest::newRow("up to the top") << -1 << 3 << 0 << "DABC" << 0;
-        QTest::newRow("up into the middle") << -1 << 3 << 1 << "ADBC" << 1;
-        QTest::newRow("beyond the end clamps") << -1 << 0 << 9 << "BCDA" << 3;
-        QTest::newRow("own line, nothing selected") << -1 << 1 << 1 << "ABCD" << -1;
-        QTest::newRow("own line below, selection resent") << 2 << 1 << 2 << "ABCD" << 2;
+        QTest::newRow("down to the line above D") << "model" << -1 << 0 << 3 << "BCAD" << 2;
+        QTest::newRow("down to the end") << "model" << -1 << 0 << 4 << "BCDA" << 3;
+        QTest::newRow("down one past itself") << "model" << -1 << 1 << 3 << "ACBD" << 2;
+        QTest::newRow("up to the top") << "model" << -1 << 3 << 0 << "DABC" << 0;
+        QTest::newRow("up into the middle") << "model" << -1 << 3 << 1 << "ADBC" << 1;
+        QTest::newRow("beyond the end clamps") << "model" << -1 << 0 << 9 << "BCDA" << 3;
+        QTest::newRow("own line, nothing selected") << "model" << -1 << 1 << 1 << "ABCD" << -1;
+        QTest::newRow("own line below, selection resent") << "model" << 2 << 1 << 2 << "ABCD" << 2;
+        QTest::newRow("top of D") << "row top" << 0 << 0 << 3 << "BCAD" << 2;
+        QTest::newRow("lower half of B") << "row bottom" << 3 << 3 << 2 << "ABDC" << 2;
+        QTest::newRow("below the rows") << "below rows" << 1 << 1 << 4 << "ACDB" << 3;
     }
     void moveDraggedRow()
     {
+        QFETCH(QString, at);
         QFETCH(int, preselected);
         QFETCH(int, from);
         QFETCH(int, dropRow);
@@ -72,9 +77,24 @@ private slots:
         QFETCH(int, selected);
         ShowWindowFixture f;
         f.load({}, letters("ABCD"));
+        f.window->resize(1000, 900);
+        f.show();
         if (preselected >= 0)
             f.poolPane->selectSetlistRow(preselected);
-        QVERIFY(dropOnModel(f, *dragFrom(f.setList->model(), from), dropRow));
+        const auto data = dragFrom(f.setList->model(), from);
+        if (at == "model") {
+            QVERIFY(dropOnModel(f, *data, dropRow));
+        } else {
+            // A drag starts with a press on the row, here the selected one: the user's flag
+            // is up, yet the drop must send the new order before any position.
+            f.clickRow(f.setList, from);
+            const QRect r = f.setList->visualRect(
+                f.setList->model()->index(at == "row top" ? dropRow : dropRow - 1, 0));
+            const int y = at == "row top"      ? r.top() + 3
+                          : at == "row bottom" ? r.bottom() - 3
+                                               : r.bottom() + 20;
+            QVERIFY(dropOnViewport(f.setList, *data, QPoint(r.center().x(), y)));
+        }
         QCOMPARE(names(f.songs.setListData()), letters(after));
         QCOMPARE(f.setList->selectedRow(), selected);
         QCOMPARE(f.sender.types(), selected < 0 ? QList<int>() : QList<int>({4, 3}));
@@ -130,39 +150,6 @@ private slots:
             ids.append(s.id);
         QCOMPARE(ids, after);
         QCOMPARE(f.setList->model()->rowCount(), after.size());
-    }
-
-    void viewportDrops_data()
-    {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("targetRow"); // -1: below the last row
-        QTest::addColumn<bool>("lowerHalf");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("top of D") << 0 << 3 << false << "BCAD";
-        QTest::newRow("lower half of B") << 3 << 1 << true << "ABDC";
-        QTest::newRow("below the rows") << 1 << -1 << false << "ACDB";
-    }
-    void viewportDrops()
-    {
-        QFETCH(int, from);
-        QFETCH(int, targetRow);
-        QFETCH(bool, lowerHalf);
-        QFETCH(QString, after);
-        ShowWindowFixture f;
-        f.load({}, letters("ABCD"));
-        f.window->resize(1000, 900);
-        f.show();
-        // A drag starts with a press on the row, here the selected one: the user's flag is
-        // up, yet the drop must send the new order before any position.
-        f.poolPane->selectSetlistRow(from);
-        f.clickRow(f.setList, from);
-        const QRect r = f.setList->visualRect(f.setList->model()->index(qMax(targetRow, 0), 0));
-        QPoint at(r.center().x(), lowerHalf ? r.bottom() - 3 : r.top() + 3);
-        if (targetRow < 0)
-            at.setY(f.setList->visualRect(f.setList->model()->index(3, 0)).bottom() + 20);
-        QVERIFY(dropOnViewport(f.setList, *dragFrom(f.setList->model(), from), at));
-        QCOMPARE(names(f.songs.setListData()), letters(after));
-        QCOMPARE(f.sender.types(), QList<int>({4, 3}));
     }
 
     // The pool is a drag source carrying only the name, never a target; a drop without
