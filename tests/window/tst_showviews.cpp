@@ -2,9 +2,6 @@
 #include "backgroundcolorbox.h"
 #include "customheaderview.h"
 #include "pressbutton.h"
-#include "stagerunmainwindow.h"
-#include "stagerunsplitview.h"
-#include "stagerunsvcontroller.h"
 #include "toppaddedtextfieldcell.h"
 #include "windowfixture.h"
 
@@ -127,32 +124,6 @@ private slots:
         const QImage withTriangle = box.grab().toImage();
         QVERIFY(withTriangle.pixelColor(10, 5).lightness() < plain.pixelColor(10, 5).lightness());
         QCOMPARE(withTriangle.pixelColor(190, 95), plain.pixelColor(190, 95));
-    }
-
-    // Panes collapse only through the toggle, never by dragging the divider; a new
-    // frame origin moves the window up or down, never sideways.
-    void panesAndFrame()
-    {
-        StagerunSplitView split;
-        auto *a = new StagerunViewController;
-        split.addWidget(a);
-        split.addWidget(new StagerunViewController);
-        StageRunSVController sv(&split);
-        QVERIFY(!split.isCollapsible(0) && !split.isCollapsible(1));
-        QCOMPARE(sv.paneController(0), a);
-        QCOMPARE(sv.paneController(2), nullptr);
-        sv.setItemCollapsed(1, true);
-        QVERIFY(sv.isItemCollapsed(1));
-        sv.setItemCollapsed(1, false);
-        QVERIFY(!sv.isItemCollapsed(1));
-
-        StageRunMainWindow window;
-        window.move(120, 80);
-        showAndWait(window, 400, 300);
-        const int x = window.x();
-        window.setFrameOrigin(QPoint(x + 300, 140));
-        QTRY_COMPARE(window.y(), 140);
-        QCOMPARE(window.x(), x);
     }
 };
 

@@ -35,7 +35,7 @@ private slots:
     {
         QTest::addColumn<QString>("setlist"); // one letter per entry
         QTest::addColumn<int>("selected");    // -1: none
-        QTest::addColumn<QString>("change");  // Live's new setlist, "none" or "remove"
+        QTest::addColumn<QString>("change");  // Live's new setlist, "none"; "rm": the user removes
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QList<int>>("types"); // message types sent, in order
@@ -43,21 +43,16 @@ private slots:
         QTest::addColumn<QString>("setTime");
         using T = QList<int>;
         QTest::newRow("no setlist") << "" << -1 << "none" << -1 << "" << T() << -1 << "00:00:00";
-        QTest::newRow("first position sent, none shown")
-            << "" << -1 << "ABC" << -1 << "ABC" << T{3} << 0 << "00:09:00";
-        QTest::newRow("selection past the new end: last row, nothing sent")
-            << "ABC" << 2 << "AB" << 1 << "AB" << T() << -1 << "00:06:00";
-        QTest::newRow("remove last")
-            << "ABC" << 2 << "remove" << 1 << "AB" << T{4, 3} << 1 << "00:03:00";
-        QTest::newRow("remove middle")
-            << "ABC" << 1 << "remove" << 1 << "AC" << T{4, 3} << 1 << "00:03:00";
-        QTest::newRow("remove first")
-            << "ABC" << 0 << "remove" << 0 << "BC" << T{4, 3} << 0 << "00:06:00";
-        QTest::newRow("remove the only entry")
-            << "A" << 0 << "remove" << -1 << "" << T{4} << -1 << "00:00:00";
-        QTest::newRow("remove, nothing selected")
-            << "AB" << -1 << "remove" << -1 << "AB" << T() << -1 << "00:06:00";
+        QTest::newRow("setlist gone") << "AB" << 1 << "none" << -1 << "" << T() << -1 << "00:00:00";
+        QTest::newRow("first sent") << "" << -1 << "ABC" << -1 << "ABC" << T{3} << 0 << "00:09:00";
+        QTest::newRow("past the end") << "ABC" << 2 << "AB" << 1 << "AB" << T() << -1 << "00:06:00";
+        QTest::newRow("rm last") << "ABC" << 2 << "rm" << 1 << "AB" << T{4, 3} << 1 << "00:03:00";
+        QTest::newRow("rm middle") << "ABC" << 1 << "rm" << 1 << "AC" << T{4, 3} << 1 << "00:03:00";
+        QTest::newRow("rm first") << "ABC" << 0 << "rm" << 0 << "BC" << T{4, 3} << 0 << "00:06:00";
+        QTest::newRow("rm only") << "A" << 0 << "rm" << -1 << "" << T{4} << -1 << "00:00:00";
+        QTest::newRow("rm none") << "AB" << -1 << "rm" << -1 << "AB" << T() << -1 << "00:06:00";
     }
+
     void setlistChangeKeepsTheSelectionInRange()
     {
         QFETCH(QString, setlist);
@@ -72,7 +67,7 @@ private slots:
         f.load({"A", "B"}, letters(setlist));
         if (selected >= 0)
             f.poolPane->selectSetlistRow(selected);
-        if (change == "remove")
+        if (change == "rm")
             f.setlistPane->removeFromSetlistButtonPressed();
         else if (change == "none")
             f.songs.replaceSetlist(std::nullopt);
@@ -139,10 +134,7 @@ private slots:
     void positionAbove255StaysLocal()
     {
         ShowWindowFixture f;
-        QStringList many;
-        for (int i = 0; i < 300; ++i)
-            many.append(QStringLiteral("Song %1").arg(i));
-        f.load({}, many);
+        f.load({}, letters(QString(300, 'S')));
         f.show();
         f.poolPane->selectSetlistRow(0);
         f.setList->scrollTo(f.setList->model()->index(280, 0));
@@ -252,13 +244,11 @@ private slots:
         QTest::addColumn<QColor>("lamp");
         QTest::addColumn<QString>("text");
         using C = StagerunViewController;
-        QTest::newRow("detector") << 0 << "Searching on 6000" << C::lampOrange
-                                  << "Searching on 6000";
+        QTest::newRow("search") << 0 << "Searching on 6000" << C::lampOrange << "Searching on 6000";
         QTest::newRow("waiting") << 1 << "" << C::lampBlue << "Waiting for Validation";
         QTest::newRow("connected") << 2 << "" << C::lampGreen << "Connected to Live";
         QTest::newRow("failed") << 3 << "" << C::lampRed << "Connection failed. Retrying...";
-        QTest::newRow("failed with error")
-            << 3 << "Refused" << C::lampRed << "Connection failed: Refused";
+        QTest::newRow("refused") << 3 << "Refused" << C::lampRed << "Connection failed: Refused";
     }
     void statusReadouts()
     {
@@ -311,8 +301,9 @@ private slots:
         QVERIFY(help->informativeText().contains(QLatin1Char('@')));
     }
 
-    // Collapsing gives the pool's room back; the next window comes back with the same
-    // geometry and the pool still collapsed.
+    // Panes collapse only through the toggle, never by dragging the divider. Collapsing
+    // gives the pool's room back; a new frame origin moves the window up or down only;
+    // the next window comes back with the same geometry and the pool still collapsed.
     void panelToggleAndGeometryAreRemembered()
     {
         QRect geometry;
@@ -320,7 +311,9 @@ private slots:
             ShowWindowFixture f;
             f.window->resize(1100, 700);
             f.show();
-            f.window->findChild<QSplitter *>()->setSizes({400, 700}); // not the pool's own width
+            auto *split = f.window->findChild<QSplitter *>();
+            QVERIFY(!split->isCollapsible(0) && !split->isCollapsible(1));
+            split->setSizes({400, 700}); // not the pool's own width
             const int before = f.window->width();
             const int setlistWidth = f.setlistPane->width();
             f.setlistPane->panelToggler();
@@ -330,6 +323,8 @@ private slots:
             QCOMPARE(f.window->width(), before);
             f.window->resize(720, 520);
             f.window->move(40, 30);
+            f.window->setFrameOrigin(QPoint(340, 60));
+            QTRY_COMPARE(f.window->pos(), QPoint(40, 60));
             f.setlistPane->panelToggler();
             QTRY_VERIFY(f.poolPane->isHidden());
             geometry = f.window->geometry();

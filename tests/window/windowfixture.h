@@ -11,6 +11,7 @@
 #include "stagerunviewcontroller.h"
 #include "temphome.h"
 
+#include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QSettings>
 #include <QStandardPaths>
@@ -66,18 +67,22 @@ struct ShowWindowFixture
     StageRunTableView *setList = setlistPane->setList();
     StageRunTableView *pool = poolPane->songPool();
 
-    // Pool and setlist as Live would send them, then nothing recorded.
+    // Every change any test makes is also checked against the model contracts.
+    QAbstractItemModelTester setlistTester{setList->model(),
+                                           QAbstractItemModelTester::FailureReportingMode::QtTest};
+    QAbstractItemModelTester poolTester{pool->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest};
+
+    // Pool and setlist as Live would send them (setlist entries named like a pool song
+    // are that song), then nothing recorded.
     void load(const QStringList &poolNames, const QStringList &setlistNames)
     {
         songs.replaceSongPool(songsNamed(poolNames, 100));
-        QList<Song> setlist;
-        for (const QString &name : setlistNames) {
-            const auto match =
-                std::find_if(songs.songPoolData().cbegin(), songs.songPoolData().cend(),
-                             [&](const Song &s) { return s.name == name; });
-            setlist.append(match != songs.songPoolData().cend() ? *match
-                                                                : song(900 + setlist.size(), name));
-        }
+        QList<Song> setlist = songsNamed(setlistNames, 900);
+        for (Song &entry : setlist)
+            for (const Song &s : songs.songPoolData())
+                if (s.name == entry.name)
+                    entry = s;
         songs.replaceSetlist(setlist);
         sender.clear();
     }
