@@ -10,7 +10,6 @@
 
 namespace {
 
-// Counts paint events, to see that a property change repaints.
 class PaintCounter final : public QObject
 {
 public:

@@ -237,39 +237,25 @@ private slots:
     }
 
     // Queued from the detector's delegate, shown on the setlist pane; grey until then.
-    void statusReadouts_data()
-    {
-        QTest::addColumn<int>("operation");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QColor>("lamp");
-        QTest::addColumn<QString>("text");
-        using C = StagerunViewController;
-        QTest::newRow("search") << 0 << "Searching on 6000" << C::lampOrange << "Searching on 6000";
-        QTest::newRow("waiting") << 1 << "" << C::lampBlue << "Waiting for Validation";
-        QTest::newRow("connected") << 2 << "" << C::lampGreen << "Connected to Live";
-        QTest::newRow("failed") << 3 << "" << C::lampRed << "Connection failed. Retrying...";
-        QTest::newRow("refused") << 3 << "Refused" << C::lampRed << "Connection failed: Refused";
-    }
     void statusReadouts()
     {
-        QFETCH(int, operation);
-        QFETCH(QString, argument);
-        QFETCH(QColor, lamp);
-        QFETCH(QString, text);
         ShowWindowFixture f;
         QCOMPARE(f.setlistPane->statusIndicatorColor(), StagerunViewController::lampGrey);
-        ServerDetectorDelegate *delegate = f.window->delegatePane();
-        if (operation == 0)
-            delegate->showServerStatus(argument);
-        else if (operation == 1)
-            delegate->showWaitingForValidation();
-        else if (operation == 2)
-            delegate->showConnected();
-        else
-            delegate->showConnectionFailed(argument);
-        QTRY_COMPARE(f.setlistPane->serverStatusTextField()->text(), text);
-        QCOMPARE(f.setlistPane->statusIndicatorColor(), lamp);
-        QVERIFY(f.setlistPane->statusIndicatorButton()->styleSheet().contains(lamp.name()));
+        ServerDetectorDelegate *d = f.window->delegatePane();
+        using C = StagerunViewController;
+        const QList<std::tuple<std::function<void()>, QColor, QString>> reports{
+            {[d] { d->showServerStatus("Searching on 6000"); }, C::lampOrange, "Searching on 6000"},
+            {[d] { d->showWaitingForValidation(); }, C::lampBlue, "Waiting for Validation"},
+            {[d] { d->showConnected(); }, C::lampGreen, "Connected to Live"},
+            {[d] { d->showConnectionFailed({}); }, C::lampRed, "Connection failed. Retrying..."},
+            {[d] { d->showConnectionFailed("Refused"); }, C::lampRed, "Connection failed: Refused"},
+        };
+        for (const auto &[report, lamp, text] : reports) {
+            report();
+            QTRY_COMPARE(f.setlistPane->serverStatusTextField()->text(), text);
+            QCOMPARE(f.setlistPane->statusIndicatorColor(), lamp);
+            QVERIFY(f.setlistPane->statusIndicatorButton()->styleSheet().contains(lamp.name()));
+        }
     }
 
     // The switch stores the setting, which a window loaded later shows; the bridge
