@@ -43,6 +43,12 @@ inline QList<Song> songsNamed(const QStringList &names, quint64 firstId = 1)
     return out;
 }
 
+// The bytes that select a setlist position in Live.
+inline QByteArray selectIndex(int row)
+{
+    return QByteArray("\x03", 1) + char(row);
+}
+
 // Settings paths are fixed on first use per process, so one temporary home serves the
 // whole test executable; each test starts from empty settings.
 inline void setUpWindowTestProcess(std::unique_ptr<TempHome> &home)
@@ -68,10 +74,9 @@ struct ShowWindowFixture
     StageRunTableView *pool = poolPane->songPool();
 
     // Every change any test makes is also checked against the model contracts.
-    QAbstractItemModelTester setlistTester{setList->model(),
-                                           QAbstractItemModelTester::FailureReportingMode::QtTest};
-    QAbstractItemModelTester poolTester{pool->model(),
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest};
+    using Tester = QAbstractItemModelTester;
+    Tester setlistTester{setList->model(), Tester::FailureReportingMode::QtTest};
+    Tester poolTester{pool->model(), Tester::FailureReportingMode::QtTest};
 
     // Pool and setlist as Live would send them (setlist entries named like a pool song
     // are that song), then nothing recorded.
