@@ -14,7 +14,6 @@
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -22,9 +21,8 @@
 using songlists::names;
 using songlists::song;
 
-class CountingLauncher final : public DaemonLauncher
+struct CountingLauncher final : public DaemonLauncher
 {
-public:
     void launchDaemonIfNeeded() override { ++launches; }
     int launches = 0;
 };
@@ -55,8 +53,7 @@ inline void setUpWindowTestProcess(std::unique_ptr<TempHome> &home)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("MarquellTests"));
     QCoreApplication::setApplicationName(QStringLiteral("ShowWindowTests"));
-    QStandardPaths::setTestModeEnabled(true);
-    home = std::make_unique<TempHome>();
+    home = std::make_unique<TempHome>(); // also puts QStandardPaths in test mode
     QVERIFY(QSettings().fileName().startsWith(home->path()));
 }
 
