@@ -7,7 +7,6 @@
 
 #include <QDropEvent>
 #include <QMimeData>
-#include <QSignalSpy>
 #include <QStandardItemModel>
 
 namespace {
@@ -142,7 +141,6 @@ private slots:
         using I = QList<quint64>;
         // Two entries with one name: the dragged one moves, not the first of that name.
         QTest::newRow("own row of a duplicate name") << "A" << 0 << 1 << I{3, 1, 2} << "";
-        // A row number from another running copy must not pick an entry here.
         QTest::newRow("foreign row goes by name") << "A" << 3 << 2 << I{2, 3, 1} << "";
         QTest::newRow("setlist name: first moves") << "A" << 3 << 0 << I{2, 3, 1} << "";
         QTest::newRow("pool song: at the line") << "Copper Sky" << 1 << 0 << I{1, 11, 2, 3} << "";
