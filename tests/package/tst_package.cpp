@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The Debian package as a user's machine sees it: unpacked into a scratch root, its
-// files, control fields and desktop entries checked, lintian asked, and both installed
-// programs run headless from that root in a temporary home.
+// The Debian package as a user's machine sees it: unpacked into a scratch root, checked
+// and linted, and both programs run headless from that root in a temporary home.
 #include "livebytes.h"
 #include "scriptedliveserver.h"
 #include "singleinstancelock.h"
@@ -14,12 +13,12 @@
 #include <QtTest>
 
 #include <csignal>
-#include <memory>
 
 namespace {
 
 const QString kVersion = QStringLiteral(MARQUELL_VERSION);
 const QString kScriptDir = QStringLiteral("usr/share/marquell/remote_script/");
+const QStringList kPrograms{QStringLiteral("Marquell"), QStringLiteral("MarquellDaemon")};
 
 // How the home looks before a program starts.
 constexpr int ScriptUpToDate = 0, EmptyUserLibrary = 1, AutoStartDaemon = 2;
@@ -59,18 +58,6 @@ class TestPackage : public QObject
 
     QString installed(const QString &relative) const { return m_root.filePath(relative); }
 
-    // An installed program started headless in the current (temporary) home.
-    std::unique_ptr<QProcess> start(const QString &program)
-    {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), qEnvironmentVariable("HOME") + "/.local/share");
-        process->setProcessEnvironment(env);
-        process->start(installed(QStringLiteral("usr/bin/") + program));
-        return process;
-    }
-
     static bool write(const QString &path, const QString &text)
     {
         QFile file(path);
@@ -99,7 +86,8 @@ private slots:
         m_files.sort();
     }
 
-    void fileNameAndControlFields()
+    // Named and described as Debian expects; lintian finds no errors.
+    void controlFieldsAndLintian()
     {
         const QString arch = runTool("dpkg", {"--print-architecture"}).out.trimmed();
         QCOMPARE(QFileInfo(m_deb).fileName(),
@@ -115,19 +103,32 @@ private slots:
         for (const char *needed : {"libc6 (>=", "libqt6core6 (>=", "libqt6widgets6 (>=",
                                    "libqt6network6 (>=", "libqt6svg6 (>=", "libqt6sql6-sqlite"})
             QVERIFY2(depends.contains(QLatin1String(needed)), qPrintable(depends));
+        const ToolRun lint = runTool("lintian", {"--allow-root", m_deb});
+        QVERIFY2(lint.status >= 0, "lintian did not run (scripts/setup installs it)");
+        const QStringList errors =
+            lint.out.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^E: ")));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
     }
 
     // Exactly these files: a missing install rule or a test, tool or header that slips
-    // into the package both show here.
-    void fileList()
+    // into the package both show here. The menu entries are valid and start the
+    // installed program by name with its icon.
+    void filesAndDesktopEntries()
     {
         QStringList expected{QStringLiteral("usr/share/doc/marquell/changelog.gz"),
                              QStringLiteral("usr/share/doc/marquell/copyright")};
-        for (const QString program : {"Marquell", "MarquellDaemon"}) {
+        for (const QString &program : kPrograms) {
             const QString id = QStringLiteral("com.orvanta-audio.") + program;
-            expected << "usr/bin/" + program << "usr/share/applications/" + id + ".desktop"
+            const QString entry = "usr/share/applications/" + id + ".desktop";
+            expected << "usr/bin/" + program << entry
                      << "usr/share/icons/hicolor/scalable/apps/" + id + ".svg"
                      << "usr/share/man/man1/" + program + ".1.gz";
+            const ToolRun check =
+                runTool(QStringLiteral("desktop-file-validate"), {installed(entry)});
+            QCOMPARE(check.out, QString());
+            QCOMPARE(check.status, 0);
+            const QString text = read(installed(entry));
+            QVERIFY2(text.contains("\nExec=" + program + "\nIcon=" + id + "\n"), qPrintable(text));
         }
         const QDir source(QStringLiteral(MARQUELL_SOURCE_DIR "/resources/remote_script"));
         for (const QString &name : source.entryList({QStringLiteral("*.py")}, QDir::Files)) {
@@ -138,60 +139,29 @@ private slots:
         QCOMPARE(m_files, expected);
     }
 
-    // Valid, and the menu starts the installed program by name and finds its icon.
-    void desktopEntries()
-    {
-        for (const QString program : {"Marquell", "MarquellDaemon"}) {
-            const QString id = QStringLiteral("com.orvanta-audio.") + program;
-            const QString entry = installed("usr/share/applications/" + id + ".desktop");
-            const ToolRun check = runTool(QStringLiteral("desktop-file-validate"), {entry});
-            QCOMPARE(check.out, QString());
-            QCOMPARE(check.status, 0);
-            const QString text = read(entry);
-            QVERIFY2(text.contains("\nExec=" + program + "\nIcon=" + id + "\n"), qPrintable(text));
-        }
-    }
-
-    void lintianFindsNoErrors()
-    {
-        const ToolRun lint = runTool("lintian", {"--allow-root", m_deb});
-        QVERIFY2(lint.status >= 0, "lintian did not run (scripts/setup installs it)");
-        const QStringList lines = lint.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        qInfo().noquote() << "lintian:"
-                          << (lines.isEmpty() ? QStringLiteral("clean") : lines.join("; "));
-        QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^E: "))), QStringList());
-    }
-
     void standardOptions_data()
     {
-        QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("argument");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("printed"); // a pattern over standard output and error
-        for (const QString &program :
-             {QStringLiteral("Marquell"), QStringLiteral("MarquellDaemon")}) {
-            QTest::addRow("%s --version", qPrintable(program))
-                << program << "--version" << 0
-                << QStringLiteral("^%1 %2\n$").arg(program, kVersion);
-            QTest::addRow("%s --help", qPrintable(program))
-                << program << "--help" << 0
-                << QStringLiteral("^Usage: \\S*%1 \\[options\\]").arg(program);
-            QTest::addRow("%s unknown option", qPrintable(program))
-                << program << "--bogus" << 1 << QStringLiteral("Unknown option 'bogus'");
-        }
+        QTest::addColumn<QString>("printed"); // over standard output and error; %1: the program
+        QTest::newRow("--version") << "--version" << 0 << "^%1 " + kVersion + "\n$";
+        QTest::newRow("--help") << "--help" << 0 << "^Usage: \\S*%1 \\[options\\]";
+        QTest::newRow("unknown option") << "--bogus" << 1 << "Unknown option 'bogus'";
     }
-    // Each answers and exits at once without starting anything.
+    // Both answer and exit at once without starting anything.
     void standardOptions()
     {
-        QFETCH(QString, program);
         QFETCH(QString, argument);
         QFETCH(int, status);
         QFETCH(QString, printed);
         TempHome home;
-        const ToolRun run = runTool(installed(QStringLiteral("usr/bin/") + program), {argument});
-        QCOMPARE(run.status, status);
-        QVERIFY2(run.out.contains(QRegularExpression(printed)), qPrintable(run.out));
-        QVERIFY(!SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
+        for (const QString &program : kPrograms) {
+            const ToolRun run = runTool(installed("usr/bin/" + program), {argument});
+            QCOMPARE(run.status, status);
+            const QRegularExpression pattern(QString(printed).replace("%1", program));
+            QVERIFY2(run.out.contains(pattern), qPrintable(run.out));
+            QVERIFY(!SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
+        }
     }
 
     void runFromInstalledLayout_data()
@@ -216,18 +186,22 @@ private slots:
         home.writeServerJson(livebytes::portJson(ScriptedLiveServer::closedPort()));
         const QString library = qEnvironmentVariable("HOME") + "/Music/Ableton/User Library";
         const QString script = library + QStringLiteral("/Remote Scripts/Marquell/");
-        QVERIFY(QDir().mkpath(setup == EmptyUserLibrary ? library : script));
-        if (setup != EmptyUserLibrary)
-            QVERIFY(write(script + QStringLiteral(".installed-version"), kVersion));
+        QVERIFY(setup == EmptyUserLibrary ? QDir().mkpath(library)
+                                          : write(script + ".installed-version", kVersion));
         if (setup == AutoStartDaemon)
             QVERIFY(
                 write(qEnvironmentVariable("XDG_CONFIG_HOME") + "/orvanta-audio.com/Marquell.conf",
                       QStringLiteral("[General]\nAutoDaemonConnectEnabled=true\n")));
         const QString lock = SingleInstanceLock::daemonLockPath();
-        const auto process = start(program);
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), qEnvironmentVariable("HOME") + "/.local/share");
+        process.setProcessEnvironment(env);
+        process.start(installed(QStringLiteral("usr/bin/") + program));
         QByteArray output;
         const auto ready = [&] {
-            output += process->readAllStandardOutput();
+            output += process.readAllStandardOutput();
             if (daemonRuns)
                 return SingleInstanceLock::isHeld(lock);
             if (setup == EmptyUserLibrary)
@@ -236,26 +210,22 @@ private slots:
         };
         QVERIFY2(QTest::qWaitFor(ready, 20000), output.constData());
         if (setup == EmptyUserLibrary)
-            QCOMPARE(read(script + QStringLiteral("__init__.py")),
-                     read(installed(kScriptDir + QStringLiteral("__init__.py"))));
+            QCOMPARE(read(script + "__init__.py"), read(installed(kScriptDir + "__init__.py")));
         if (daemonRuns) {
             qint64 pid = 0;
-            QString host, name;
-            QVERIFY(QLockFile(lock).getLockInfo(&pid, &host, &name));
+            QVERIFY(QLockFile(lock).getLockInfo(&pid, nullptr, nullptr));
             const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-            const bool stopped = pid == process->processId() ||
+            const bool stopped = pid == process.processId() ||
                                  terminate(pid, [&] { return !SingleInstanceLock::isHeld(lock); });
-            QCOMPARE(
-                exe,
-                QFileInfo(installed(QStringLiteral("usr/bin/MarquellDaemon"))).canonicalFilePath());
+            QCOMPARE(exe, QFileInfo(installed("usr/bin/MarquellDaemon")).canonicalFilePath());
             QVERIFY(stopped);
         }
-        QCOMPARE(process->state(), QProcess::Running);
-        QVERIFY(terminate(process->processId(), [&] {
-            return process->state() == QProcess::NotRunning || process->waitForFinished(10);
+        QCOMPARE(process.state(), QProcess::Running);
+        QVERIFY(terminate(process.processId(), [&] {
+            return process.state() == QProcess::NotRunning || process.waitForFinished(10);
         }));
-        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process->exitCode(), 0);
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
     }
 };
 

@@ -10,15 +10,6 @@
 #include <QMessageBox>
 #include <QSplitter>
 
-namespace {
-
-QByteArray selectIndex(int row)
-{
-    return QByteArray("\x03", 1) + char(row);
-}
-
-} // namespace
-
 class TestShowWindow : public QObject
 {
     Q_OBJECT
@@ -29,78 +20,59 @@ private slots:
     void initTestCase() { setUpWindowTestProcess(m_home); }
     void init() { QSettings().clear(); }
 
-    // Without a selection a new setlist sends its first position but shows none selected.
-    void refresh_data()
+    // The setlist changes under the selection (Live sends another, or the user removes
+    // the selected entry): the selection stays in range and Live hears only a new position.
+    void setlistChangeKeepsTheSelectionInRange_data()
     {
-        QTest::addColumn<QString>("before");  // one letter per entry, selected row 2 when set
-        QTest::addColumn<QString>("setlist"); // empty: none
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<QString>("setlist"); // one letter per entry
+        QTest::addColumn<int>("selected");    // -1: none
+        QTest::addColumn<QString>("change");  // Live's new setlist, "none"; "rm": the user removes
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QList<int>>("types"); // message types sent, in order
+        QTest::addColumn<int>("position");     // the last one sent, -1: none
         QTest::addColumn<QString>("setTime");
-        using L = QList<QByteArray>;
-        QTest::newRow("no setlist") << ""
-                                    << "" << -1 << L() << "00:00:00";
-        QTest::newRow("first position sent") << ""
-                                             << "ABC" << -1 << L{selectIndex(0)} << "00:09:00";
-        QTest::newRow("selection past the new end: last row, nothing sent")
-            << "ABC"
-            << "AB" << 1 << L() << "00:06:00";
-    }
-    void refresh()
-    {
-        QFETCH(QString, before);
-        QFETCH(QString, setlist);
-        QFETCH(int, selected);
-        QFETCH(QList<QByteArray>, sent);
-        QFETCH(QString, setTime);
-        ShowWindowFixture f;
-        f.load({"A", "B"}, letters(before));
-        if (!before.isEmpty())
-            f.poolPane->selectSetlistRow(2);
-        f.songs.replaceSetlist(setlist.isEmpty()
-                                   ? std::nullopt
-                                   : std::optional<QList<Song>>(songsNamed(letters(setlist))));
-        QCOMPARE(f.sender.messages, sent);
-        QCOMPARE(f.setList->selectedRow(), selected);
-        QCOMPARE(f.setList->model()->rowCount(), setlist.size());
-        QCOMPARE(f.setlistPane->setTimeDisplayField()->text(), setTime);
+        using T = QList<int>;
+        QTest::newRow("no setlist") << "" << -1 << "none" << -1 << "" << T() << -1 << "00:00:00";
+        QTest::newRow("setlist gone") << "AB" << 1 << "none" << -1 << "" << T() << -1 << "00:00:00";
+        QTest::newRow("first sent") << "" << -1 << "ABC" << -1 << "ABC" << T{3} << 0 << "00:09:00";
+        QTest::newRow("past the end") << "ABC" << 2 << "AB" << 1 << "AB" << T() << -1 << "00:06:00";
+        QTest::newRow("rm last") << "ABC" << 2 << "rm" << 1 << "AB" << T{4, 3} << 1 << "00:03:00";
+        QTest::newRow("rm middle") << "ABC" << 1 << "rm" << 1 << "AC" << T{4, 3} << 1 << "00:03:00";
+        QTest::newRow("rm first") << "ABC" << 0 << "rm" << 0 << "BC" << T{4, 3} << 0 << "00:06:00";
+        QTest::newRow("rm only") << "A" << 0 << "rm" << -1 << "" << T{4} << -1 << "00:00:00";
+        QTest::newRow("rm none") << "AB" << -1 << "rm" << -1 << "AB" << T() << -1 << "00:06:00";
     }
 
-    void removeReselects_data()
-    {
-        QTest::addColumn<QString>("setlist");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<int>("expectedRow"); // -1: nothing selected, no index sent
-        QTest::newRow("last") << "ABC" << 2 << "AB" << 1;
-        QTest::newRow("middle") << "ABC" << 1 << "AC" << 1;
-        QTest::newRow("first") << "ABC" << 0 << "BC" << 0;
-        QTest::newRow("only entry") << "A" << 0 << "" << -1;
-        QTest::newRow("nothing selected") << "AB" << -1 << "AB" << -1;
-    }
-    void removeReselects()
+    void setlistChangeKeepsTheSelectionInRange()
     {
         QFETCH(QString, setlist);
         QFETCH(int, selected);
+        QFETCH(QString, change);
+        QFETCH(int, row);
         QFETCH(QString, after);
-        QFETCH(int, expectedRow);
+        QFETCH(QList<int>, types);
+        QFETCH(int, position);
+        QFETCH(QString, setTime);
         ShowWindowFixture f;
-        f.load({}, letters(setlist));
+        f.load({"A", "B"}, letters(setlist));
         if (selected >= 0)
             f.poolPane->selectSetlistRow(selected);
-        f.setlistPane->removeFromSetlistButtonPressed();
+        if (change == "rm")
+            f.setlistPane->removeFromSetlistButtonPressed();
+        else if (change == "none")
+            f.songs.replaceSetlist(std::nullopt);
+        else
+            f.songs.replaceSetlist(songsNamed(letters(change)));
         QCOMPARE(names(f.songs.setListData()), letters(after));
-        if (selected < 0) {
-            QVERIFY(f.sender.messages.isEmpty());
-            return;
-        }
-        QCOMPARE(f.setList->selectedRow(), expectedRow);
-        QCOMPARE(names(f.sender.setlists.value(0)), letters(after));
-        QCOMPARE(f.sender.types(), expectedRow < 0 ? QList<int>({4}) : QList<int>({4, 3}));
-        if (expectedRow >= 0)
-            QCOMPARE(f.sender.messages.last(), selectIndex(expectedRow));
-        QCOMPARE(f.setlistPane->setTimeDisplayField()->text(),
-                 SongManager::formatSetTime(180.0 * (after.size() - qMax(expectedRow, 0))));
+        QCOMPARE(f.setList->model()->rowCount(), after.size());
+        QCOMPARE(f.setList->selectedRow(), row);
+        QCOMPARE(f.sender.types(), types);
+        if (position >= 0)
+            QCOMPARE(f.sender.messages.last(), selectIndex(position));
+        if (types.contains(4))
+            QCOMPARE(names(f.sender.setlists.value(0)), letters(after));
+        QCOMPARE(f.setlistPane->setTimeDisplayField()->text(), setTime);
     }
 
     // Live's positions are shown, not sent back, and its setlist with old names shows the
@@ -153,10 +125,7 @@ private slots:
     void positionAbove255StaysLocal()
     {
         ShowWindowFixture f;
-        QStringList many;
-        for (int i = 0; i < 300; ++i)
-            many.append(QStringLiteral("Song %1").arg(i));
-        f.load({}, many);
+        f.load({}, letters(QString(300, 'S')));
         f.show();
         f.poolPane->selectSetlistRow(0);
         f.setList->scrollTo(f.setList->model()->index(280, 0));
@@ -172,43 +141,35 @@ private slots:
         QCOMPARE(f.setList->selectedRow(), 280);
     }
 
-    // The pool's search ignores case; an empty one shows all.
-    void searchIgnoresCase()
+    // The search ignores case and an empty one shows all; play and add act on the
+    // selected row of the filtered pool, and with nothing selected do nothing.
+    void poolSearchAndButtons()
     {
         ShowWindowFixture f;
-        f.load({"Glass Harbour", "Blue Hour", "Sunglasses"}, {});
-        auto *search = f.poolPane->findChild<QLineEdit *>(QStringLiteral("searchField"));
-        QStringList shown;
-        for (const char *query : {"gLAss", "zzz", ""}) {
-            search->setText(query);
-            shown << names(f.songs.filteredPoolData()).join('+');
-            QCOMPARE(f.pool->model()->rowCount(), f.songs.filteredPoolData().size());
-        }
-        QCOMPARE(shown, (QStringList{"Glass Harbour+Sunglasses", "",
-                                     "Blue Hour+Glass Harbour+Sunglasses"}));
-    }
-
-    // Play and add act on the selected row of the filtered pool; nothing selected, nothing.
-    void poolButtonsUseTheSelectedSong()
-    {
-        ShowWindowFixture f;
-        f.load({"Blue Hour", "Copper Sky", "Glass Harbour"}, {});
+        f.load({"Sunglasses", "Copper Sky", "Glass Harbour", "Blue Hour"}, {}); // ids 100...
         f.show();
         QAbstractButton *play = f.poolPane->songpoolPlayButton();
         f.poolPane->addToSetlistButtonPressed();
         QTest::mouseClick(play, Qt::LeftButton);
         QVERIFY(f.sender.messages.isEmpty());
 
-        f.poolPane->findChild<QLineEdit *>(QStringLiteral("searchField"))->setText("COPPER");
-        f.clickRow(f.pool, 0);
+        auto *search = f.poolPane->findChild<QLineEdit *>(QStringLiteral("searchField"));
+        QStringList shown;
+        for (const char *query : {"zzz", "", "gLAss"}) {
+            search->setText(query);
+            shown << names(f.songs.filteredPoolData()).join('+');
+            QCOMPARE(f.pool->model()->rowCount(), f.songs.filteredPoolData().size());
+        }
+        QCOMPARE(shown, (QStringList{"", "Blue Hour+Copper Sky+Glass Harbour+Sunglasses",
+                                     "Glass Harbour+Sunglasses"}));
+        f.clickRow(f.pool, 1);
         QTest::mousePress(play, Qt::LeftButton);
-        const quint64 id = f.songs.songPoolData().at(1).id;
         QCOMPARE(f.sender.messages,
-                 QList<QByteArray>{QByteArray("\x05", 1) + QByteArray(7, '\0') + char(id)});
+                 QList<QByteArray>{QByteArray("\x05", 1) + QByteArray(7, '\0') + char(100)});
         f.sender.clear();
         QTest::mouseClick(f.poolPane->findChild<QAbstractButton *>(QStringLiteral("addButton")),
                           Qt::LeftButton);
-        QCOMPARE(f.setlistCell(0), QStringLiteral("Copper Sky"));
+        QCOMPARE(f.setlistCell(0), QStringLiteral("Sunglasses"));
         QCOMPARE(f.sender.types(), QList<int>({4, 3})); // first song: position 0 too
         QCOMPARE(f.setlistPane->setTimeDisplayField()->text(), QStringLiteral("00:03:00"));
         f.sender.clear();
@@ -216,7 +177,9 @@ private slots:
         QCOMPARE(f.sender.types(), QList<int>({4}));
     }
 
-    void transportButtonsFireOnce()
+    // Each fires once; both play buttons show the playing state, and a missing image
+    // keeps the one shown.
+    void transportButtons()
     {
         ShowWindowFixture f;
         f.show();
@@ -224,81 +187,6 @@ private slots:
             QTest::mouseClick(f.setlistPane->findChild<QAbstractButton *>(name), Qt::LeftButton);
         QCOMPARE(f.sender.messages,
                  (QList<QByteArray>{"\x01\x01", "\x01\x02", "\x01\x03", "\x01\x04"}));
-    }
-
-    // The user's choice is sent as mode 1 or 2; Live's mode is shown, not echoed.
-    void cueModeChoiceSendsMode()
-    {
-        ShowWindowFixture f;
-        QComboBox *box = f.poolPane->cueModeComboBoxCell();
-        QCOMPARE(box->itemText(0) + "/" + box->itemText(1), QStringLiteral("Jump Now/End of Song"));
-        QCOMPARE(box->currentIndex(), 0);
-        box->setCurrentIndex(1);
-        emit box->activated(1);
-        box->setCurrentIndex(0);
-        emit box->activated(0);
-        QCOMPARE(f.sender.messages, (QList<QByteArray>{"\x07\x02", QByteArray("\x07\x01", 2)}));
-        f.sender.clear();
-        f.poolPane->showCueMode(2);
-        QCOMPARE(box->currentIndex(), 1);
-        f.poolPane->showCueMode(0); // no such mode: nothing chosen
-        QCOMPARE(box->currentIndex(), -1);
-        QVERIFY(f.sender.messages.isEmpty());
-    }
-
-    void bpmText()
-    {
-        ShowWindowFixture f;
-        QStringList shown;
-        for (const float bpm : {120.0f, float(12033) / 100.0f, 0.1f, 999.99f}) {
-            f.poolPane->showBPM(bpm);
-            shown << f.setlistPane->bpmDisplayField()->text();
-        }
-        QCOMPARE(shown, (QStringList{"120.0", "120.33", "0.1", "999.99"}));
-    }
-
-    // Queued from the detector's delegate, shown on the setlist pane; grey until then.
-    void statusReadouts_data()
-    {
-        QTest::addColumn<int>("operation");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QColor>("lamp");
-        QTest::addColumn<QString>("text");
-        using C = StagerunViewController;
-        QTest::newRow("detector") << 0 << "Searching on 6000" << C::lampOrange
-                                  << "Searching on 6000";
-        QTest::newRow("waiting") << 1 << "" << C::lampBlue << "Waiting for Validation";
-        QTest::newRow("connected") << 2 << "" << C::lampGreen << "Connected to Live";
-        QTest::newRow("failed") << 3 << "" << C::lampRed << "Connection failed. Retrying...";
-        QTest::newRow("failed with error")
-            << 3 << "Refused" << C::lampRed << "Connection failed: Refused";
-    }
-    void statusReadouts()
-    {
-        QFETCH(int, operation);
-        QFETCH(QString, argument);
-        QFETCH(QColor, lamp);
-        QFETCH(QString, text);
-        ShowWindowFixture f;
-        QCOMPARE(f.setlistPane->statusIndicatorColor(), StagerunViewController::lampGrey);
-        ServerDetectorDelegate *delegate = f.window->delegatePane();
-        if (operation == 0)
-            delegate->showServerStatus(argument);
-        else if (operation == 1)
-            delegate->showWaitingForValidation();
-        else if (operation == 2)
-            delegate->showConnected();
-        else
-            delegate->showConnectionFailed(argument);
-        QTRY_COMPARE(f.setlistPane->serverStatusTextField()->text(), text);
-        QCOMPARE(f.setlistPane->statusIndicatorColor(), lamp);
-        QVERIFY(f.setlistPane->statusIndicatorButton()->styleSheet().contains(lamp.name()));
-    }
-
-    // Both play buttons follow; a missing image keeps the one shown.
-    void playButtonImagesFollowPlayingState()
-    {
-        ShowWindowFixture f;
         QAbstractButton *a = f.setlistPane->setlistPlayButton();
         QAbstractButton *b = f.poolPane->songpoolPlayButton();
         f.window->updatePlayButton(true);
@@ -312,9 +200,57 @@ private slots:
         QCOMPARE(a->property("imageName").toString(), QStringLiteral("play"));
     }
 
+    // The user's cue mode is sent as mode 1 or 2; Live's mode and tempo are shown, never
+    // sent back; the tempo keeps its decimals.
+    void cueModeAndTempo()
+    {
+        ShowWindowFixture f;
+        QComboBox *box = f.poolPane->cueModeComboBoxCell();
+        QCOMPARE(box->itemText(0) + "/" + box->itemText(1), QStringLiteral("Jump Now/End of Song"));
+        QCOMPARE(box->currentIndex(), 0);
+        QTest::keyClick(box, Qt::Key_Down);
+        QTest::keyClick(box, Qt::Key_Up);
+        QCOMPARE(f.sender.messages, (QList<QByteArray>{"\x07\x02", QByteArray("\x07\x01", 2)}));
+        f.sender.clear();
+        f.poolPane->showCueMode(2);
+        QCOMPARE(box->currentIndex(), 1);
+        f.poolPane->showCueMode(0); // no such mode: nothing chosen
+        QCOMPARE(box->currentIndex(), -1);
+        QStringList shown;
+        for (const float bpm : {120.0f, float(12033) / 100.0f, 0.1f, 999.99f}) {
+            f.poolPane->showBPM(bpm);
+            shown << f.setlistPane->bpmDisplayField()->text();
+        }
+        QCOMPARE(shown, (QStringList{"120.0", "120.33", "0.1", "999.99"}));
+        QVERIFY(f.sender.messages.isEmpty());
+    }
+
+    // Queued from the detector's delegate, shown on the setlist pane; grey until then.
+    void statusReadouts()
+    {
+        ShowWindowFixture f;
+        QCOMPARE(f.setlistPane->statusIndicatorColor(), StagerunViewController::lampGrey);
+        ServerDetectorDelegate *d = f.window->delegatePane();
+        using C = StagerunViewController;
+        const QList<std::tuple<std::function<void()>, QColor, QString>> reports{
+            {[d] { d->showServerStatus("Searching on 6000"); }, C::lampOrange, "Searching on 6000"},
+            {[d] { d->showWaitingForValidation(); }, C::lampBlue, "Waiting for Validation"},
+            {[d] { d->showConnected(); }, C::lampGreen, "Connected to Live"},
+            {[d] { d->showConnectionFailed({}); }, C::lampRed, "Connection failed. Retrying..."},
+            {[d] { d->showConnectionFailed("Refused"); }, C::lampRed, "Connection failed: Refused"},
+        };
+        for (const auto &[report, lamp, text] : reports) {
+            report();
+            QTRY_COMPARE(f.setlistPane->serverStatusTextField()->text(), text);
+            QCOMPARE(f.setlistPane->statusIndicatorColor(), lamp);
+            QVERIFY(f.setlistPane->statusIndicatorButton()->styleSheet().contains(lamp.name()));
+        }
+    }
+
     // The switch stores the setting, which a window loaded later shows; the bridge
-    // button launches the daemon; the MIDI button asks for the mapping window.
-    void autoConnectSwitchAndBridgeButton()
+    // button launches the daemon; the MIDI button asks for the mapping window; About
+    // names the version and Help the support address.
+    void paneButtonsAndPanels()
     {
         ShowWindowFixture f;
         f.show();
@@ -334,22 +270,15 @@ private slots:
             f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
             Qt::LeftButton);
         QCOMPARE(f.launcher.launches, 1);
-    }
-
-    void aboutAndHelp()
-    {
-        ShowWindowFixture f;
-        QMessageBox *about = f.poolPane->orderFrontStandardAboutPanel();
-        QVERIFY(about->text().contains(QStringLiteral("Version 1.5")));
-        about->close();
+        QVERIFY(f.poolPane->orderFrontStandardAboutPanel()->text().contains("Version 1.5"));
         QMessageBox *help = f.poolPane->showHelp();
         QCOMPARE(help->text(), QStringLiteral("Marquell Help"));
         QVERIFY(help->informativeText().contains(QLatin1Char('@')));
-        help->close();
     }
 
-    // Collapsing gives the pool's room back; the next window comes back with the same
-    // geometry and the pool still collapsed.
+    // Panes collapse only through the toggle, never by dragging the divider. Collapsing
+    // gives the pool's room back; a new frame origin moves the window up or down only;
+    // the next window comes back with the same geometry and the pool still collapsed.
     void panelToggleAndGeometryAreRemembered()
     {
         QRect geometry;
@@ -357,7 +286,9 @@ private slots:
             ShowWindowFixture f;
             f.window->resize(1100, 700);
             f.show();
-            f.window->findChild<QSplitter *>()->setSizes({400, 700}); // not the pool's own width
+            auto *split = f.window->findChild<QSplitter *>();
+            QVERIFY(!split->isCollapsible(0) && !split->isCollapsible(1));
+            split->setSizes({400, 700}); // not the pool's own width
             const int before = f.window->width();
             const int setlistWidth = f.setlistPane->width();
             f.setlistPane->panelToggler();
@@ -367,6 +298,8 @@ private slots:
             QCOMPARE(f.window->width(), before);
             f.window->resize(720, 520);
             f.window->move(40, 30);
+            f.window->setFrameOrigin(QPoint(340, 60));
+            QTRY_COMPARE(f.window->pos(), QPoint(40, 60));
             f.setlistPane->panelToggler();
             QTRY_VERIFY(f.poolPane->isHidden());
             geometry = f.window->geometry();

@@ -11,9 +11,9 @@
 #include "stagerunviewcontroller.h"
 #include "temphome.h"
 
+#include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -21,9 +21,8 @@
 using songlists::names;
 using songlists::song;
 
-class CountingLauncher final : public DaemonLauncher
+struct CountingLauncher final : public DaemonLauncher
 {
-public:
     void launchDaemonIfNeeded() override { ++launches; }
     int launches = 0;
 };
@@ -42,14 +41,19 @@ inline QList<Song> songsNamed(const QStringList &names, quint64 firstId = 1)
     return out;
 }
 
+// The bytes that select a setlist position in Live.
+inline QByteArray selectIndex(int row)
+{
+    return QByteArray("\x03", 1) + char(row);
+}
+
 // Settings paths are fixed on first use per process, so one temporary home serves the
 // whole test executable; each test starts from empty settings.
 inline void setUpWindowTestProcess(std::unique_ptr<TempHome> &home)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("MarquellTests"));
     QCoreApplication::setApplicationName(QStringLiteral("ShowWindowTests"));
-    QStandardPaths::setTestModeEnabled(true);
-    home = std::make_unique<TempHome>();
+    home = std::make_unique<TempHome>(); // also puts QStandardPaths in test mode
     QVERIFY(QSettings().fileName().startsWith(home->path()));
 }
 
@@ -66,18 +70,21 @@ struct ShowWindowFixture
     StageRunTableView *setList = setlistPane->setList();
     StageRunTableView *pool = poolPane->songPool();
 
-    // Pool and setlist as Live would send them, then nothing recorded.
+    // Every change any test makes is also checked against the model contracts.
+    using Tester = QAbstractItemModelTester;
+    Tester setlistTester{setList->model(), Tester::FailureReportingMode::QtTest};
+    Tester poolTester{pool->model(), Tester::FailureReportingMode::QtTest};
+
+    // Pool and setlist as Live would send them (setlist entries named like a pool song
+    // are that song), then nothing recorded.
     void load(const QStringList &poolNames, const QStringList &setlistNames)
     {
         songs.replaceSongPool(songsNamed(poolNames, 100));
-        QList<Song> setlist;
-        for (const QString &name : setlistNames) {
-            const auto match =
-                std::find_if(songs.songPoolData().cbegin(), songs.songPoolData().cend(),
-                             [&](const Song &s) { return s.name == name; });
-            setlist.append(match != songs.songPoolData().cend() ? *match
-                                                                : song(900 + setlist.size(), name));
-        }
+        QList<Song> setlist = songsNamed(setlistNames, 900);
+        for (Song &entry : setlist)
+            for (const Song &s : songs.songPoolData())
+                if (s.name == entry.name)
+                    entry = s;
         songs.replaceSetlist(setlist);
         sender.clear();
     }
