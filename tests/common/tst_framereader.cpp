@@ -5,22 +5,6 @@
 #include <QtEndian>
 #include <QtTest>
 
-namespace {
-
-const QList<QByteArray> kPayloads{"MARQUELL_SERVER", QByteArray::fromHex("0101"),
-                                  QByteArray(4096, '\x03'), QByteArray(1, '\x02')};
-
-QList<QByteArray> drain(FrameReader &reader)
-{
-    QList<QByteArray> frames;
-    for (FrameReader::Result r = reader.next(); r.status == FrameReader::Status::Frame;
-         r = reader.next())
-        frames.append(r.payload);
-    return frames;
-}
-
-} // namespace
-
 class TestFrameReader : public QObject
 {
     Q_OBJECT
@@ -36,16 +20,20 @@ private slots:
     void sameFramesWhateverTheChunking()
     {
         QFETCH(int, chunk);
+        const QList<QByteArray> payloads{"MARQUELL_SERVER", QByteArray::fromHex("0101"),
+                                         QByteArray(4096, '\x03'), QByteArray(1, '\x02')};
         QByteArray bytes;
-        for (const QByteArray &p : kPayloads)
+        for (const QByteArray &p : payloads)
             bytes += livelink::frame(p);
         FrameReader reader;
         QList<QByteArray> frames;
         for (qsizetype i = 0; i < bytes.size(); i += chunk) {
             reader.feed(QByteArrayView(bytes).sliced(i, qMin<qsizetype>(chunk, bytes.size() - i)));
-            frames += drain(reader);
+            for (FrameReader::Result r = reader.next(); r.status == FrameReader::Status::Frame;
+                 r = reader.next())
+                frames.append(r.payload);
         }
-        QCOMPARE(frames, kPayloads);
+        QCOMPARE(frames, payloads);
         QCOMPARE(reader.buffered(), qsizetype(0));
     }
 

@@ -6,8 +6,6 @@
 #include <QHostAddress>
 #include <QTimer>
 
-#include <memory>
-
 ScriptedLiveServer::ScriptedLiveServer(QObject *parent) : QObject(parent)
 {
     QObject::connect(&m_server, &QTcpServer::newConnection, this,
@@ -40,7 +38,7 @@ void ScriptedLiveServer::onNewConnection()
                 m_received += bytes;
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        writeInPieces(m_greeting, m_pieceSize);
+        writeFrom(socket, m_greeting, m_pieceSize);
     }
 }
 
@@ -63,32 +61,23 @@ void ScriptedLiveServer::writeIdentity()
     writeFrame(QByteArrayLiteral("MARQUELL_SERVER"));
 }
 
-// Piece size 0: all at once, now.
-void ScriptedLiveServer::writeInPieces(const QByteArray &bytes, int pieceSize)
+void ScriptedLiveServer::write(const QByteArray &bytes, int pieceSize)
 {
     const QList<QTcpSocket *> open = openClients();
-    if (open.isEmpty() || bytes.isEmpty())
+    if (!open.isEmpty())
+        writeFrom(open.last(), bytes, pieceSize);
+}
+
+// Piece size 0: all at once, now; otherwise the rest follows one event-loop turn later.
+void ScriptedLiveServer::writeFrom(QPointer<QTcpSocket> target, QByteArray bytes, int pieceSize)
+{
+    if (!target || bytes.isEmpty())
         return;
-    const QPointer<QTcpSocket> target = open.last();
-    if (pieceSize <= 0) {
-        target->write(bytes);
-        target->flush();
-        return;
-    }
-    auto offset = std::make_shared<qsizetype>(0);
-    auto *pacer = new QTimer(this);
-    pacer->setInterval(1);
-    QObject::connect(pacer, &QTimer::timeout, this, [target, bytes, pieceSize, offset, pacer] {
-        if (!target || *offset >= bytes.size()) {
-            pacer->stop();
-            pacer->deleteLater();
-            return;
-        }
-        target->write(bytes.mid(*offset, pieceSize));
-        target->flush();
-        *offset += pieceSize;
-    });
-    pacer->start();
+    target->write(pieceSize > 0 ? bytes.first(qMin(bytes.size(), pieceSize)) : bytes);
+    target->flush();
+    if (pieceSize > 0)
+        QTimer::singleShot(1, this,
+                           [=, this] { writeFrom(target, bytes.mid(pieceSize), pieceSize); });
 }
 
 void ScriptedLiveServer::closeClients()

@@ -27,9 +27,8 @@ public:
     // one piece per event-loop turn, so the client sees them in separate reads.
     void setGreeting(const QByteArray &bytes, int pieceSize = 0);
 
-    // To the newest connection still open.
-    void write(const QByteArray &bytes) { writeInPieces(bytes, 0); }
-    void writeInPieces(const QByteArray &bytes, int pieceSize);
+    // To the newest connection still open, in pieces as setGreeting's.
+    void write(const QByteArray &bytes, int pieceSize = 0);
     void writeFrame(const QByteArray &payload);
     void writeIdentity(); // the server's identity frame
     void closeClients();
@@ -44,6 +43,7 @@ public:
 private:
     void onNewConnection();
     QList<QTcpSocket *> openClients() const;
+    void writeFrom(QPointer<QTcpSocket> target, QByteArray bytes, int pieceSize);
 
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_clients;
