@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
+#include "framereader.h"
 #include "livebytes.h"
 #include "livelinkcodec.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 using namespace livelink;
@@ -9,9 +11,7 @@ using livebytes::song;
 
 namespace {
 
-const auto hex = [](const char *text) {
-    return QByteArray::fromHex(text);
-};
+const auto hex = &QByteArray::fromHex;
 
 QString names(const QList<Song> &songs)
 {
@@ -33,11 +33,8 @@ QString describe(const ServerMessage &message)
     const auto map = [](const MidiMap &m) {
         QStringList out;
         for (const MidiMapRecord &r : m.records)
-            out << QStringLiteral("%1/%2/%3/%4")
-                       .arg(r.name)
-                       .arg(r.msgType)
-                       .arg(r.channel)
-                       .arg(r.identifier);
+            out << r.name +
+                       QStringLiteral("/%1/%2/%3").arg(r.msgType).arg(r.channel).arg(r.identifier);
         return QStringLiteral("map ") + out.join(QLatin1Char(','));
     };
     const auto pool = [](const SongPoolUpdate &u) {
@@ -207,6 +204,59 @@ private slots:
         QCOMPARE(cut, qsizetype(0));
         qsizetype past = bytes.size() + 10;
         QVERIFY(!readSongRecord(bytes, past));
+    }
+
+    // One byte at a time splits every length prefix and payload at every position.
+    void framesWhateverTheChunking_data()
+    {
+        QTest::addColumn<int>("chunk");
+        for (int chunk : {1, 3, 4, 5, 4099, 100000})
+            QTest::addRow("chunks of %d", chunk) << chunk;
+    }
+    void framesWhateverTheChunking()
+    {
+        QFETCH(int, chunk);
+        const QList<QByteArray> payloads{"MARQUELL_SERVER", QByteArray::fromHex("0101"),
+                                         QByteArray(4096, '\x03'), QByteArray(1, '\x02')};
+        QByteArray bytes;
+        for (const QByteArray &p : payloads)
+            bytes += livelink::frame(p);
+        FrameReader reader;
+        QList<QByteArray> frames;
+        for (qsizetype i = 0; i < bytes.size(); i += chunk) {
+            reader.feed(QByteArrayView(bytes).sliced(i, qMin<qsizetype>(chunk, bytes.size() - i)));
+            for (FrameReader::Result r = reader.next(); r.status == FrameReader::Status::Frame;
+                 r = reader.next())
+                frames.append(r.payload);
+        }
+        QCOMPARE(frames, payloads);
+        QCOMPARE(reader.buffered(), qsizetype(0));
+    }
+
+    void badFrameLengths_data()
+    {
+        QTest::addColumn<quint32>("length");
+        QTest::newRow("zero") << 0u;
+        QTest::newRow("4097") << 4097u;
+        QTest::newRow("huge") << 0xffffffffu;
+    }
+    // A bad length leaves the stream out of step: the reader must not carry on until cleared.
+    void badFrameLengths()
+    {
+        QFETCH(quint32, length);
+        char prefix[4];
+        qToBigEndian(length, prefix);
+        FrameReader reader;
+        reader.feed(livelink::frame("A") + QByteArray(prefix, 4) + livelink::frame("\x01\x01"));
+        QCOMPARE(reader.next().payload, QByteArray("A"));
+        const FrameReader::Result r = reader.next();
+        QCOMPARE(r.status, FrameReader::Status::BadLength);
+        QCOMPARE(r.length, length);
+        reader.feed(livelink::frame("\x01\x02"));
+        QCOMPARE(reader.next().status, FrameReader::Status::BadLength);
+        reader.clear();
+        reader.feed(livelink::frame("\x01\x02"));
+        QCOMPARE(reader.next().payload, QByteArray("\x01\x02"));
     }
 };
 
