@@ -2,7 +2,10 @@
 #include "framereader.h"
 #include "livebytes.h"
 #include "livelinkcodec.h"
+#include "serverportfile.h"
+#include "temphome.h"
 
+#include <QDir>
 #include <QtEndian>
 #include <QtTest>
 
@@ -39,10 +42,8 @@ QString describe(const ServerMessage &message)
     };
     const auto pool = [](const SongPoolUpdate &u) {
         return QStringLiteral("pool %1 | %2 %3 | %4")
-            .arg(names(u.pool))
-            .arg(int(u.setlistSection))
-            .arg(u.setlistBytesFollow)
-            .arg(names(u.setlist));
+            .arg(names(u.pool), QString::number(int(u.setlistSection)),
+                 QString::number(u.setlistBytesFollow), names(u.setlist));
     };
     return std::visit(
         Overloaded{
@@ -258,7 +259,49 @@ private slots:
         reader.feed(livelink::frame("\x01\x02"));
         QCOMPARE(reader.next().payload, QByteArray("\x01\x02"));
     }
+
+    // TempHome writes where the Remote Script does, so a wrong path fails every row.
+    void serverPortFile_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file; "/": a folder in its place
+        QTest::addColumn<int>("appPort");        // -1: none, the caller uses 6000
+        QTest::addColumn<int>("daemonPort");
+        auto row = [](const char *name, const QByteArray &content, int app, int daemon) {
+            QTest::newRow(name) << content << app << daemon;
+        };
+        row("6100", "{\"port\": 6100}", 6100, 6100);
+        row("other members ignored", "{\"pid\": 3, \"port\": 6001}", 6001, 6001);
+        row("integral float", "{\"port\": 6100.0}", 6100, 6100);
+        row("zero", "{\"port\": 0}", -1, 0);
+        row("65535", "{\"port\": 65535}", 65535, 65535);
+        row("70000", "{\"port\": 70000}", -1, 6000);
+        row("negative", "{\"port\": -1}", -1, 6000);
+        row("fraction", "{\"port\": 6100.5}", -1, 6000);
+        row("text", "{\"port\": \"6100\"}", -1, 6000);
+        row("missing member", "{\"Port\": 6100}", -1, 6000);
+        row("array at top", "[6100]", -1, 6000);
+        row("not json", "port=6100", -1, 6000);
+        row("huge number", "{\"port\": 1e300}", -1, 6000);
+        // Valid JSON within the first 64 KiB: only the size limit refuses it.
+        row("oversized", "{\"port\": 6100}" + QByteArray(70000, ' '), -1, 6000);
+        row("no file", QByteArray(), -1, 6000);
+        row("a folder in its place", "/", -1, 6000);
+    }
+    void serverPortFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, appPort);
+        QFETCH(int, daemonPort);
+        TempHome home;
+        const QString path = serverportfile::serverConfigPath();
+        if (content == "/")
+            QVERIFY(QDir().mkpath(path));
+        else if (!content.isNull())
+            home.writeServerJson(content);
+        QCOMPARE(serverportfile::readServerPort(path).value_or(-1), appPort);
+        QCOMPARE(int(serverportfile::readDaemonServerPort(path)), daemonPort);
+    }
 };
 
-QTEST_APPLESS_MAIN(TestLiveLinkCodec)
+QTEST_GUILESS_MAIN(TestLiveLinkCodec)
 #include "tst_livelinkcodec.moc"
