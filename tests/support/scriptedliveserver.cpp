@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scriptedliveserver.h"
 
-#include "livebytes.h"
-
 #include <QHostAddress>
 #include <QTimer>
 
@@ -17,12 +15,6 @@ quint16 ScriptedLiveServer::closedPort()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-void ScriptedLiveServer::setGreeting(const QByteArray &bytes, int pieceSize)
-{
-    m_greeting = bytes;
-    m_pieceSize = pieceSize;
 }
 
 void ScriptedLiveServer::onNewConnection()
@@ -51,16 +43,6 @@ QList<QTcpSocket *> ScriptedLiveServer::openClients() const
     return open;
 }
 
-void ScriptedLiveServer::writeFrame(const QByteArray &payload)
-{
-    write(livebytes::frame(payload));
-}
-
-void ScriptedLiveServer::writeIdentity()
-{
-    writeFrame(QByteArrayLiteral("MARQUELL_SERVER"));
-}
-
 void ScriptedLiveServer::write(const QByteArray &bytes, int pieceSize)
 {
     const QList<QTcpSocket *> open = openClients();
@@ -68,7 +50,6 @@ void ScriptedLiveServer::write(const QByteArray &bytes, int pieceSize)
         writeFrom(open.last(), bytes, pieceSize);
 }
 
-// Piece size 0: all at once, now; otherwise the rest follows one event-loop turn later.
 void ScriptedLiveServer::writeFrom(QPointer<QTcpSocket> target, QByteArray bytes, int pieceSize)
 {
     if (!target || bytes.isEmpty())

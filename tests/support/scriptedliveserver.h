@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "livebytes.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -25,12 +27,16 @@ public:
 
     // Written to each new connection as soon as it is accepted; with a piece size,
     // one piece per event-loop turn, so the client sees them in separate reads.
-    void setGreeting(const QByteArray &bytes, int pieceSize = 0);
+    void setGreeting(const QByteArray &bytes, int pieceSize = 0)
+    {
+        m_greeting = bytes;
+        m_pieceSize = pieceSize;
+    }
 
     // To the newest connection still open, in pieces as setGreeting's.
     void write(const QByteArray &bytes, int pieceSize = 0);
-    void writeFrame(const QByteArray &payload);
-    void writeIdentity(); // the server's identity frame
+    void writeFrame(const QByteArray &payload) { write(livebytes::frame(payload)); }
+    void writeIdentity() { writeFrame(QByteArrayLiteral("MARQUELL_SERVER")); }
     void closeClients();
 
     int acceptedCount() const { return m_clients.size(); }
