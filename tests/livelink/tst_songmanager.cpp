@@ -61,8 +61,10 @@ private slots:
         QCOMPARE(SongManager::formatSetTime(std::nan("")), QStringLiteral("00:00:00"));
     }
 
-    // What Live sends is shown, never echoed; an emptied setlist still notifies.
-    void replacingFromLive()
+    // What Live sends is shown, never echoed; an emptied setlist still notifies. Direct
+    // writes send nothing either; names follow the pool by id, lengths and the set length
+    // stay as they were.
+    void liveDataAndDirectWritesStayLocal()
     {
         SongManager model(sender);
         QSignalSpy updated(&model, &SongManager::songPoolDidUpdate);
@@ -76,6 +78,13 @@ private slots:
         model.replaceSetlist(std::nullopt);
         QCOMPARE(model.setLength(), 0.0);
         QCOMPARE(updated.count(), 2); // a new setlist notifies, a new pool alone does not
+        model.replaceSongPool({song(1, "Renamed", "9:99"), song(2, "B")});
+        model.replaceSetlist(QList<Song>{song(1, "Old", "3:00")});
+        model.setSetListData({song(1, "Old", "3:00"), song(3, "Gone"), song(1, "Old", "3:00")});
+        model.syncSetlistNames();
+        QCOMPARE(names(model.setListData()), QStringList({"Renamed", "Gone", "Renamed"}));
+        QCOMPARE(model.setListData()[0].length, QStringLiteral("3:00"));
+        QCOMPARE(model.setLength(), 180.0);
         QVERIFY(sender.messages.isEmpty());
     }
 
@@ -144,20 +153,6 @@ private slots:
         QCOMPARE(model.setLength(), length);
         // Any position inside the setlist sends it, removed or not.
         QCOMPARE(sender.types(), index >= 0 && index < 4 ? QList<int>({4}) : QList<int>());
-    }
-
-    // Names follow the pool by id; lengths and the set length stay as they were.
-    void directSetlistWritesAndNameSync()
-    {
-        SongManager model(sender);
-        model.replaceSongPool({song(1, "Renamed", "9:99"), song(2, "B")});
-        model.replaceSetlist(QList<Song>{song(1, "Old", "3:00")});
-        model.setSetListData({song(1, "Old", "3:00"), song(3, "Gone"), song(1, "Old", "3:00")});
-        model.syncSetlistNames();
-        QCOMPARE(names(model.setListData()), QStringList({"Renamed", "Gone", "Renamed"}));
-        QCOMPARE(model.setListData()[0].length, QStringLiteral("3:00"));
-        QCOMPARE(model.setLength(), 180.0);
-        QVERIFY(sender.messages.isEmpty());
     }
 };
 

@@ -31,13 +31,11 @@ inline QByteArray text(const QByteArray &utf8)
     return char(utf8.size()) + utf8;
 }
 
-// A full song record: id, name, length text.
 inline QByteArray song(quint64 id, const QByteArray &name, const QByteArray &length)
 {
     return u64(id) + text(name) + text(length);
 }
 
-// A MIDI map record: name, message type, channel, 16-bit identifier.
 inline QByteArray mapRecord(const QByteArray &name, int msgType, int channel, int identifier)
 {
     return text(name) + bytes({msgType, channel, (identifier >> 8) & 0xFF, identifier & 0xFF});

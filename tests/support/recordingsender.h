@@ -11,11 +11,23 @@
 class RecordingSender final : public LiveLinkSender
 {
 public:
-    void sendMapping(quint8 channel, quint8 msgType, quint16 identifier, quint8 tag) override;
+    void sendMapping(quint8 channel, quint8 msgType, quint16 identifier, quint8 tag) override
+    {
+        if (msgType != 0xF0) // as SocketClient: a message Live cannot map is not sent
+            add(livelink::encodeSetMapping(channel, msgType, identifier, tag));
+    }
     void sendTransportCommand(int c) override { add(livelink::encodeTransportCommand(quint8(c))); }
     void sendClearMapping(int tag) override { add(livelink::encodeClearMapping(quint8(tag))); }
-    void sendSelectSetlistIndex(int index) override;
-    void sendSetlist(const QList<Song> &songs) override;
+    void sendSelectSetlistIndex(int index) override
+    {
+        if (index >= 0 && index <= 255)
+            add(livelink::encodeSelectSetlistIndex(quint8(index)));
+    }
+    void sendSetlist(const QList<Song> &songs) override
+    {
+        add(livelink::encodeSetlist(songs));
+        setlists.append(songs);
+    }
     void sendPlaySongPoolSong(quint64 id) override { add(livelink::encodePlaySongPoolSong(id)); }
     void sendCueMode(int mode) override { add(livelink::encodeCueMode(quint8(mode))); }
     void sendClearAllMappings() override { add(livelink::encodeClearAllMappings()); }
@@ -27,8 +39,13 @@ public:
         messages.clear();
         setlists.clear();
     }
-    // The message types in order, for quick comparisons.
-    QList<int> types() const;
+    QList<int> types() const
+    {
+        QList<int> result;
+        for (const QByteArray &m : messages)
+            result.append(m.isEmpty() ? -1 : quint8(m[0]));
+        return result;
+    }
 
 private:
     void add(const QByteArray &message) { messages.append(message); }

@@ -1,12 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "scriptedliveserver.h"
 
-#include "livebytes.h"
-
 #include <QHostAddress>
 #include <QTimer>
-
-#include <memory>
 
 ScriptedLiveServer::ScriptedLiveServer(QObject *parent) : QObject(parent)
 {
@@ -19,12 +15,6 @@ quint16 ScriptedLiveServer::closedPort()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-void ScriptedLiveServer::setGreeting(const QByteArray &bytes, int pieceSize)
-{
-    m_greeting = bytes;
-    m_pieceSize = pieceSize;
 }
 
 void ScriptedLiveServer::onNewConnection()
@@ -40,7 +30,7 @@ void ScriptedLiveServer::onNewConnection()
                 m_received += bytes;
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        writeInPieces(m_greeting, m_pieceSize);
+        writeFrom(socket, m_greeting, m_pieceSize);
     }
 }
 
@@ -53,42 +43,22 @@ QList<QTcpSocket *> ScriptedLiveServer::openClients() const
     return open;
 }
 
-void ScriptedLiveServer::writeFrame(const QByteArray &payload)
-{
-    write(livebytes::frame(payload));
-}
-
-void ScriptedLiveServer::writeIdentity()
-{
-    writeFrame(QByteArrayLiteral("MARQUELL_SERVER"));
-}
-
-// Piece size 0: all at once, now.
-void ScriptedLiveServer::writeInPieces(const QByteArray &bytes, int pieceSize)
+void ScriptedLiveServer::write(const QByteArray &bytes, int pieceSize)
 {
     const QList<QTcpSocket *> open = openClients();
-    if (open.isEmpty() || bytes.isEmpty())
+    if (!open.isEmpty())
+        writeFrom(open.last(), bytes, pieceSize);
+}
+
+void ScriptedLiveServer::writeFrom(QPointer<QTcpSocket> target, QByteArray bytes, int pieceSize)
+{
+    if (!target || bytes.isEmpty())
         return;
-    const QPointer<QTcpSocket> target = open.last();
-    if (pieceSize <= 0) {
-        target->write(bytes);
-        target->flush();
-        return;
-    }
-    auto offset = std::make_shared<qsizetype>(0);
-    auto *pacer = new QTimer(this);
-    pacer->setInterval(1);
-    QObject::connect(pacer, &QTimer::timeout, this, [target, bytes, pieceSize, offset, pacer] {
-        if (!target || *offset >= bytes.size()) {
-            pacer->stop();
-            pacer->deleteLater();
-            return;
-        }
-        target->write(bytes.mid(*offset, pieceSize));
-        target->flush();
-        *offset += pieceSize;
-    });
-    pacer->start();
+    target->write(pieceSize > 0 ? bytes.first(qMin(bytes.size(), pieceSize)) : bytes);
+    target->flush();
+    if (pieceSize > 0)
+        QTimer::singleShot(1, this,
+                           [=, this] { writeFrom(target, bytes.mid(pieceSize), pieceSize); });
 }
 
 void ScriptedLiveServer::closeClients()

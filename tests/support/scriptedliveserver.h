@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "livebytes.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -25,13 +27,16 @@ public:
 
     // Written to each new connection as soon as it is accepted; with a piece size,
     // one piece per event-loop turn, so the client sees them in separate reads.
-    void setGreeting(const QByteArray &bytes, int pieceSize = 0);
+    void setGreeting(const QByteArray &bytes, int pieceSize = 0)
+    {
+        m_greeting = bytes;
+        m_pieceSize = pieceSize;
+    }
 
-    // To the newest connection still open.
-    void write(const QByteArray &bytes) { writeInPieces(bytes, 0); }
-    void writeInPieces(const QByteArray &bytes, int pieceSize);
-    void writeFrame(const QByteArray &payload);
-    void writeIdentity(); // the server's identity frame
+    // To the newest connection still open, in pieces as setGreeting's.
+    void write(const QByteArray &bytes, int pieceSize = 0);
+    void writeFrame(const QByteArray &payload) { write(livebytes::frame(payload)); }
+    void writeIdentity() { writeFrame(QByteArrayLiteral("MARQUELL_SERVER")); }
     void closeClients();
 
     int acceptedCount() const { return m_clients.size(); }
@@ -44,6 +49,7 @@ public:
 private:
     void onNewConnection();
     QList<QTcpSocket *> openClients() const;
+    void writeFrom(QPointer<QTcpSocket> target, QByteArray bytes, int pieceSize);
 
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_clients;
