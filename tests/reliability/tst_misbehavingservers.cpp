@@ -59,11 +59,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (poll(), h.status.count(kWaiting) > 0 && daemon.connected.contains({true})), 3000);
 
-        ScriptedLiveServer live;
-        live.setGreeting(frame(livelink::kServerIdentity));
+        ScriptedLiveServer live; // and a cue mode that only it sends
+        live.setGreeting(frame(livelink::kServerIdentity) + frame(bytes({7, 1})));
         h.home.writeServerJson(portJson(live.port()));
-        QTRY_VERIFY_WITH_TIMEOUT((poll(), h.status.count(kConnected) > 0 &&
-                                              daemon.socket.serverValidated() &&
+        QTRY_VERIFY_WITH_TIMEOUT((poll(), h.window.events.contains(QStringLiteral("cue 1")) &&
+                                              daemon.phone.sent.contains(bytes({7, 1})) &&
                                               live.received() == livelink::kClientIdentity),
                                  3500);
         QCOMPARE(h.status.count(kConnected), 1);
