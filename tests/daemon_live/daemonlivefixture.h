@@ -21,16 +21,13 @@ class RecordingPhone final : public PhoneRelay
 {
 public:
     void sendToiOS(const QByteArray &bytes) override { sent.append(bytes); }
-    void sendCached(const std::optional<QByteArray> &bytes, const QString &label) override
+    void sendCached(const std::optional<QByteArray> &bytes, const QString &) override
     {
-        if (!bytes)
-            return;
-        cached.append({label, *bytes});
-        sendToiOS(*bytes);
+        if (bytes)
+            sendToiOS(*bytes);
     }
 
-    QList<QByteArray> sent;                   // every payload that reached the phone
-    QList<QPair<QString, QByteArray>> cached; // the cached sends among them, with labels
+    QList<QByteArray> sent; // every payload that reached the phone
 };
 
 // The daemon's Live side with fast timers, and a scripted Live server.
@@ -56,7 +53,7 @@ struct Rig
     }
     ConnectionState lastState() const
     {
-        return states.isEmpty() ? ConnectionState::failed("none") : allStates().last();
+        return allStates().value(states.size() - 1, ConnectionState::failed("none"));
     }
 
     // Answers the handshake of the newest connection and forgets its traces.

@@ -15,16 +15,15 @@
 #include <QSysInfo>
 #include <QtTest>
 
-#include <functional>
-
 namespace {
 
-// Answers every question with "Choose…" and a folder, and quits inside the modal call
-// named, as a signal arriving while the alert is up would.
-class QuittingPrompts final : public UserPrompts
+// Answers every question with "Choose…" and a folder, and has the delegate quit inside
+// the modal call named, as a signal arriving while the alert is up would; prompts and
+// detector calls go into one list.
+class QuittingPrompts final : public UserPrompts, public DetectorControl
 {
 public:
-    void inform(const QString &, const QString &) override { events << QStringLiteral("inform"); }
+    void inform(const QString &, const QString &) override { modal(QStringLiteral("inform")); }
     int ask(const QString &, const QString &, const QStringList &) override
     {
         modal(QStringLiteral("ask"));
@@ -36,25 +35,19 @@ public:
         return chosen;
     }
     bool presentError(const QString &) override { return false; }
+    void updateParameters(const QString &, int) override { events << QStringLiteral("update"); }
+    void startDetection() override { events << QStringLiteral("start"); }
     void modal(const QString &name)
     {
         events << name;
         if (quitAt == name)
-            quit();
+            delegate->requestQuit();
     }
 
     QString quitAt;
     QString chosen;
-    std::function<void()> quit;
+    AppDelegate *delegate = nullptr;
     QStringList events;
-};
-
-class RecordingDetector final : public DetectorControl
-{
-public:
-    void updateParameters(const QString &, int) override { calls << QStringLiteral("update"); }
-    void startDetection() override { calls << QStringLiteral("start"); }
-    QStringList calls;
 };
 
 } // namespace
@@ -85,11 +78,9 @@ private slots:
             QSKIP("no /proc/1/comm to read");
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("daemon.lock"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::number(pid ? pid : QCoreApplication::applicationPid()) + '\n' +
-                   recordedApp + '\n' + QSysInfo::machineHostName().toUtf8() + '\n');
-        file.close();
+        QVERIFY(lifecyclefixtures::writeFile(
+            path, QByteArray::number(pid ? pid : QCoreApplication::applicationPid()) + '\n' +
+                      recordedApp + '\n' + QSysInfo::machineHostName().toUtf8() + '\n'));
         QCOMPARE(SingleInstanceLock::isHeld(path), held);
         SingleInstanceLock next(path);
         QCOMPARE(next.tryAcquire(), !held);
@@ -110,34 +101,25 @@ private slots:
         QFETCH(QString, quitAt);
         QFETCH(QStringList, prompts);
         TempHome home;
-        mlog::Capture log;
-        const QString root = home.path();
-        QSettings settings(root + QStringLiteral("/settings.ini"), QSettings::IniFormat);
+        mlog::Capture log; // keeps the system log clean
+        const QString root = home.path() + '/';
+        QSettings settings(root + "settings.ini", QSettings::IniFormat);
         PersistentStore store;
-        QVERIFY(store.open(root + QStringLiteral("/appdata")));
-        lifecyclefixtures::writeShippedFiles(root + QStringLiteral("/shipped"),
-                                             QStringLiteral("v1.5"));
+        QVERIFY(store.open(root + "appdata"));
+        lifecyclefixtures::writeShippedFiles(root + "shipped", QStringLiteral("v1.5"));
         QuittingPrompts answers;
         answers.quitAt = quitAt;
-        answers.chosen = root + QStringLiteral("/Elsewhere/User Library");
+        answers.chosen = root + "Elsewhere/User Library";
         QVERIFY(QDir().mkpath(answers.chosen));
-        RecordingDetector detector;
-        AppDelegate delegate(
-            settings, store, answers,
-            {root + QStringLiteral("/no-daemon"), false, root + QStringLiteral("/daemon.lock")},
-            root + QStringLiteral("/shipped"));
-        delegate.setDetector(&detector);
-        bool midi = false;
-        delegate.setMidiSetupHook([&midi] { midi = true; });
+        AppDelegate delegate(settings, store, answers,
+                             {root + "no-daemon", false, root + "daemon.lock"}, root + "shipped");
+        answers.delegate = &delegate;
+        delegate.setDetector(&answers);
+        delegate.setMidiSetupHook([&answers] { answers.events << QStringLiteral("midi"); });
         QSignalSpy approved(&delegate, &AppDelegate::quitApproved);
-        answers.quit = [&delegate] {
-            delegate.requestQuit();
-        };
         delegate.applicationDidFinishLaunching();
         QCOMPARE(approved.count(), 1);
         QCOMPARE(answers.events, prompts);
-        QVERIFY(!midi);
-        QCOMPARE(detector.calls, QStringList());
     }
 };
 
