@@ -1,26 +1,23 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "framereader.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTest>
-#include <QtEndian>
 
-// A phone on loopback: reads the daemon's frames (any length) and writes raw bytes.
+// A phone on loopback: reads the daemon's frames and writes raw bytes.
 class PhoneClient final
 {
 public:
     PhoneClient()
     {
         QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
-            m_buffer += m_socket.readAll();
-            while (m_buffer.size() >= 4) {
-                const qsizetype length = qFromBigEndian<quint32>(m_buffer.constData());
-                if (m_buffer.size() < 4 + length)
-                    return;
-                frames.append(m_buffer.sliced(4, length));
-                m_buffer.remove(0, 4 + length);
-            }
+            m_reader.feed(m_socket.readAll());
+            for (auto frame = m_reader.next(); frame.status == FrameReader::Status::Frame;
+                 frame = m_reader.next())
+                frames.append(frame.payload);
         });
     }
     bool connectTo(quint16 port) // waits until connected
@@ -43,6 +40,6 @@ public:
     QList<QByteArray> frames; // payloads, in order
 
 private:
-    QByteArray m_buffer;
+    FrameReader m_reader;
     QTcpSocket m_socket;
 };

@@ -66,19 +66,20 @@ template <class Advertiser> struct PhoneRigWith
         return served ? std::move(client) : nullptr;
     }
 
-    // Listening, the daemon connected to the scripted Live and validated, a phone connected.
-    std::unique_ptr<PhoneClient> start()
+    // Listening, the daemon connected to the scripted Live and validated, `client` connected.
+    bool start()
     {
         if (!listen())
-            return nullptr;
+            return false;
         live.connectToLive(server.port());
         if (!QTest::qWaitFor([&] { return server.hasClient(); }))
-            return nullptr;
+            return false;
         server.writeIdentity();
         if (!QTest::qWaitFor([&] { return server.received() == "MARQUELL_CLIENT"; }))
-            return nullptr;
+            return false;
         server.takeReceived();
-        return connectPhone();
+        client = connectPhone();
+        return client != nullptr;
     }
 
     PublisherState lastPublished() const
@@ -96,6 +97,7 @@ template <class Advertiser> struct PhoneRigWith
     RecordingMidiSink midi;
     Advertiser advertiser;
     iOSSocket phone;
+    std::unique_ptr<PhoneClient> client; // the phone start() connected
     QSignalSpy published{&phone, &iOSSocket::publisherStateChanged};
 };
 
