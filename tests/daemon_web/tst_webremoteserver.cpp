@@ -55,9 +55,8 @@ private slots:
     void stateOnConnectThenDeltas()
     {
         WebRemoteRig rig;
-        QVERIFY(rig.validateLive());
-        auto early = rig.browser();
-        QVERIFY(early);
+        QVERIFY(rig.start());
+        const BrowserClient *early = rig.page.get();
         for (const QByteArray &payload : {kSongData, bytes({5, 1}), tempo(12050), bytes({1, 1})})
             rig.server.writeFrame(payload);
         QTRY_VERIFY(merged(early->messages).value("playing").toBool());
@@ -116,43 +115,51 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, toLive);
         WebRemoteRig rig;
-        QVERIFY(rig.validateLive());
-        auto page = rig.browser();
-        QVERIFY(page);
+        QVERIFY(rig.start());
         rig.server.writeFrame(kSongData);
-        QTRY_COMPARE(merged(page->messages).value("setlist").toArray().size(), 2);
-        page->send(command);
+        QTRY_COMPARE(merged(rig.page->messages).value("setlist").toArray().size(), 2);
+        rig.page->send(command);
         if (toLive.isEmpty()) {
-            page->send(kStopJson);
+            rig.page->send(kStopJson);
             QVERIFY(rig.liveReceived(kStop)); // and nothing before it
-            QVERIFY(page->isOpen());          // a refused command does not cost the connection
+            QVERIFY(rig.page->isOpen());      // a refused command does not cost the connection
         } else {
             QVERIFY(rig.liveReceived(toLive));
         }
     }
 
-    void badInputDropsOnlyThatSocket_data()
+    // A page that sends what it must not is dropped alone; what it sent before that and
+    // what the others send still reach Live. The burst goes through, the message after
+    // it does not.
+    void badPageIsDroppedAlone_data()
     {
-        QTest::addColumn<QByteArray>("text"); // sent as a text message; empty: binary
-        QTest::newRow("not JSON") << QByteArray("{\"type\":");
-        QTest::newRow("JSON array") << QByteArray("[1]");
-        QTest::newRow("binary") << QByteArray();
-        QTest::newRow("oversize") << ("{\"type\":\"" + QByteArray(20000, 'x') + "\"}");
+        QTest::addColumn<QByteArrayList>("sent"); // text messages; an empty one: binary
+        QTest::addColumn<QByteArray>("toLive");
+        QTest::newRow("not JSON") << QByteArrayList{"{\"type\":"} << QByteArray();
+        QTest::newRow("JSON array") << QByteArrayList{"[1]"} << QByteArray();
+        QTest::newRow("binary") << QByteArrayList{{}} << QByteArray();
+        QTest::newRow("oversize") << QByteArrayList{"{\"type\":\"" + QByteArray(20000, 'x') + "\"}"}
+                                  << QByteArray();
+        QTest::newRow("past the rate") << QByteArrayList(6, kStopJson) << kStop.repeated(5);
     }
-    void badInputDropsOnlyThatSocket()
+    void badPageIsDroppedAlone()
     {
-        QFETCH(QByteArray, text);
-        WebRemoteRig rig;
-        QVERIFY(rig.validateLive());
-        auto bad = rig.browser();
+        QFETCH(QByteArrayList, sent);
+        QFETCH(QByteArray, toLive);
+        WebRemoteRig rig({16384, 0.5, 5, 5});
+        QVERIFY(rig.start());
         auto good = rig.browser();
-        QVERIFY(bad && good);
-        if (text.isEmpty())
-            bad->socket.sendBinaryMessage("\x01\x04");
-        else
-            bad->send(text);
-        QTRY_VERIFY(!bad->isOpen());
+        QVERIFY(good);
+        for (const QByteArray &text : sent) {
+            if (text.isEmpty())
+                rig.page->socket.sendBinaryMessage("\x01\x04");
+            else
+                rig.page->send(text);
+        }
+        QTRY_VERIFY(!rig.page->isOpen());
         QCOMPARE(rig.web.browserCount(), 1);
+        good->send(kStopJson);
+        QVERIFY(rig.liveReceived(toLive + kStop));
         rig.server.writeFrame(tempo(9000));
         QTRY_COMPARE(good->messages.last(), json(R"({"type":"update","tempo":90})"));
     }
@@ -168,26 +175,12 @@ private slots:
         QVERIFY(page.messages.isEmpty());
     }
 
-    // The burst goes through; the message after it never reaches Live.
-    void rateBound()
-    {
-        WebRemoteRig rig({16384, 0.5, 5, 5});
-        QVERIFY(rig.validateLive());
-        auto page = rig.browser();
-        QVERIFY(page);
-        for (int i = 0; i < 6; ++i)
-            page->send(kStopJson);
-        QTRY_VERIFY(!page->isOpen());
-        QVERIFY(rig.liveReceived(kStop.repeated(5)));
-    }
-
     void pin()
     {
         WebRemoteRig rig({16384, 20, 40, 2, std::chrono::milliseconds(300)});
         rig.web.setPin("4321");
-        QVERIFY(rig.validateLive());
-        auto page = rig.browser();
-        QVERIFY(page);
+        QVERIFY(rig.start());
+        BrowserClient *page = rig.page.get();
         QTRY_COMPARE(page->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
         page->send(R"({"type":"transport","command":"next"})"); // not yet allowed
         page->send(R"({"type":"auth","pin":"1234"})");
@@ -231,11 +224,6 @@ private slots:
         WebRemoteRig rig({}, taken.serverPort());
         QVERIFY(rig.web.usingFallbackPort());
         QVERIFY(rig.web.port() != 0 && rig.web.port() != taken.serverPort());
-        QVERIFY(!log.messages()
-                     .filter(QString("Web remote: port %1 unavailable, falling back to an "
-                                     "OS-assigned port — ")
-                                 .arg(taken.serverPort()))
-                     .isEmpty());
         QVERIFY(log.contains(QString("🌐 Web remote at %1 (%2)")
                                  .arg(rig.web.addresses().named, rig.web.addresses().numeric)));
         QVERIFY(rig.web.addresses().named.endsWith(QString(".local:%1/").arg(rig.web.port())));
@@ -340,26 +328,16 @@ private slots:
         }
         // The format information beside the top-left finder, bit 0 first, is a codeword
         // of level M: masked with 0x5412, its top bits 00 and a multiple of 0x537.
-        int word = 0, bit = 0;
-        for (const auto &[x, y] : {std::pair{8, 0},
-                                   {8, 1},
-                                   {8, 2},
-                                   {8, 3},
-                                   {8, 4},
-                                   {8, 5},
-                                   {8, 7},
-                                   {8, 8},
-                                   {7, 8},
-                                   {5, 8},
-                                   {4, 8},
-                                   {3, 8},
-                                   {2, 8},
-                                   {1, 8},
-                                   {0, 8}})
-            word |= int(code->isDark(x, y)) << bit++;
+        // Bits 0-7 run down column 8, bits 8-14 leftwards along row 8, skipping the timing
+        // row and column 6.
+        int word = 0;
+        for (int bit = 0; bit < 15; ++bit) {
+            const int along = bit < 8 ? (bit < 6 ? bit : bit + 1) : (bit == 8 ? 7 : 14 - bit);
+            word |= int(bit < 8 ? code->isDark(8, along) : code->isDark(along, 8)) << bit;
+        }
         word ^= 0x5412;
         QCOMPARE(word >> 13, 0);
-        for (bit = 14; bit >= 10; --bit)
+        for (int bit = 14; bit >= 10; --bit)
             word ^= (word >> bit & 1) ? 0x537 << (bit - 10) : 0;
         QCOMPARE(word, 0);
         const QStringList lines = code->toTerminalText().split('\n', Qt::SkipEmptyParts);

@@ -61,6 +61,12 @@ struct WebRemoteRig
         server.writeIdentity();
         return liveReceived(QByteArrayLiteral("MARQUELL_CLIENT"));
     }
+    // Live validated and `page` connected.
+    bool start()
+    {
+        page = validateLive() ? browser() : nullptr;
+        return page != nullptr;
+    }
     QString ownOrigin() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
     // A browser of the daemon's own page, connected; none when it was refused.
     std::unique_ptr<BrowserClient> browser()
@@ -81,4 +87,5 @@ struct WebRemoteRig
     AbletonSocket live;
     ScriptedLiveServer server;
     WebRemoteServer web;
+    std::unique_ptr<BrowserClient> page; // the browser start() opened
 };
