@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "daemonappdelegate.h"
+#include "daemonprompts.h"
 #include "listenport.h"
-#include "log.h"
+#include "loginitem.h"
 #include "portmenuitemview.h"
-#include "shellfakes.h"
 #include "statuscolors.h"
 #include "statusrowaction.h"
 #include "temphome.h"
+#include "thrucontrol.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,51 @@
 #include <QtTest>
 
 namespace {
+
+// A login item whose state the test sets; enable fails when failure is set.
+struct FakeLoginItem final : LoginItem
+{
+    bool isEnabled() override { return enabled; }
+    std::optional<LoginItemError> enable() override
+    {
+        calls << QStringLiteral("enable");
+        enabled = !failure;
+        return failure;
+    }
+    void disable() override
+    {
+        calls << QStringLiteral("disable");
+        enabled = false;
+    }
+    void migrateLegacyAgent() override {}
+    bool enabled = false;
+    std::optional<LoginItemError> failure;
+    QStringList calls;
+};
+
+// Answers every alert at once and keeps its two texts.
+struct RecordingPrompts final : DaemonPrompts
+{
+    void showError(const QString &description, const QString &suggestion) override
+    {
+        shown.append({description, suggestion});
+    }
+    QList<QStringList> shown;
+};
+
+// Toggling flips the selection, as the daemon's MIDI thru does.
+struct FakeThru final : ThruControl
+{
+    QList<Source> availableSources() const override { return sources; }
+    QSet<qint32> selectedSourceIDs() const override { return selected; }
+    void toggle(qint32 id) override
+    {
+        if (!selected.remove(id))
+            selected.insert(id);
+    }
+    QList<Source> sources;
+    QSet<qint32> selected;
+};
 
 // The menu as a user reads it, one entry per row.
 QStringList rows(QMenu &menu)
@@ -29,6 +75,12 @@ QStringList rows(QMenu &menu)
             out.append(action->text().isEmpty() ? QStringLiteral("[port]") : action->text());
     }
     return out;
+}
+
+// Reports of either kind, in order.
+template <class... Event> QVariantList events(const Event &...event)
+{
+    return {QVariant::fromValue(event)...};
 }
 
 struct Shell
@@ -62,94 +114,76 @@ private slots:
         QCOMPARE(rows(shell.delegate.menu()),
                  (QStringList{"Enable On Startup", "Quit iOS Bridge", "[port]", "MIDI Thru >",
                               "---", "\u25CF Discovery Inactive", "\u25CF Waiting For Live"}));
-        QCOMPARE(shell.delegate.connectionRow().statusColor(), statuscolors::orange);
         shell.delegate.portView().field()->setText(QStringLiteral("9000"));
         QTest::mouseClick(shell.delegate.portView().applyButton(), Qt::LeftButton);
         QCOMPARE(shell.applied, QList<quint16>{9000});
 
         QVERIFY(QFile::exists(QStringLiteral(":/images/note.svg"))); // the tray's icon is linked in
-        mlog::Capture log; // offscreen there is no tray: said once, nothing else stops
-        QVERIFY(!shell.delegate.showInTray());
-        QCOMPARE(log.messages(), QStringList{"iOS Bridge: no system tray on this desktop; "
-                                             "running without the status menu"});
+        QVERIFY(!shell.delegate.showInTray()); // offscreen there is no tray; nothing else stops
     }
 
-    void connectionRow_data()
+    // The status rows and the port line after the Live link's and the listener's reports:
+    // each report leaves the other rows alone, and the connection row stays last.
+    void statusRows_data()
     {
-        QTest::addColumn<QList<ConnectionState>>("events");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QColor>("color");
+        QTest::addColumn<QVariant>("storedPort");  // invalid: nothing stored
+        QTest::addColumn<QVariantList>("events");  // ConnectionState or PublisherState
+        QTest::addColumn<QStringList>("texts");    // discovery, connection, port line
+        QTest::addColumn<QList<QColor>>("colors"); // the same; invalid: the secondary label
         using C = ConnectionState;
-        using namespace statuscolors;
-        QTest::newRow("connected") << QList{C::connected()} << "Connected to Live" << green;
-        QTest::newRow("waiting") << QList{C::waiting()} << "Waiting for Live" << orange;
-        QTest::newRow("failed") << QList{C::failed("Connection refused")}
-                                << "Connection failed: Connection refused" << red;
-        // "Waiting For Live" at start is not the waiting text.
-        QTest::newRow("disconnected at start")
-            << QList{C::disconnected()} << "Disconnected" << grey;
-        QTest::newRow("disconnected while waiting")
-            << QList{C::waiting(), C::disconnected()} << "Waiting for Live" << orange;
-        QTest::newRow("disconnected after connected")
-            << QList{C::connected(), C::disconnected()} << "Disconnected" << grey;
-    }
-    void connectionRow()
-    {
-        QFETCH(QList<ConnectionState>, events);
-        Shell shell;
-        for (const ConnectionState &event : events)
-            shell.delegate.updateConnectionStatus(event);
-        QCOMPARE(shell.delegate.menu().actions().last(), &shell.delegate.connectionRow());
-        QTEST(shell.delegate.connectionRow().statusText(), "text");
-        QTEST(shell.delegate.connectionRow().statusColor(), "color");
-        QCOMPARE(shell.delegate.discoveryRow().statusText(), QStringLiteral("Discovery Inactive"));
-    }
-
-    void publisherRows_data()
-    {
-        QTest::addColumn<QVariant>("storedPort"); // invalid: nothing stored
-        QTest::addColumn<QList<PublisherState>>("events");
-        QTest::addColumn<QString>("discovery");
-        QTest::addColumn<QColor>("discoveryColor");
-        QTest::addColumn<QString>("portLine");
-        QTest::addColumn<QColor>("portColor"); // invalid: the secondary label colour
         using P = PublisherState;
         using namespace statuscolors;
-        const QString active = QStringLiteral("Discovery Active");
-        QTest::newRow("published on the default")
-            << QVariant() << QList{P::published(51515)} << active << green << "Listening on 51515"
-            << QColor();
-        QTest::newRow("fell back to another port")
-            << QVariant(0) << QList{P::published(49152)} << active << green
-            << "Port 51515 in use \u2014 listening on 49152" << systemOrange;
-        QTest::newRow("listening without discovery")
-            << QVariant() << QList{P::published(51515, "Not advertised")} << "Not advertised"
-            << orange << "Listening on 51515" << QColor();
-        QTest::newRow("port unavailable")
-            << QVariant() << QList{P::portUnavailable(51515, "Address in use")}
-            << "Port 51515 unavailable" << red << "Port 51515 in use \u2014 Address in use"
-            << systemRed;
-        QTest::newRow("unpublished keeps the port line")
-            << QVariant() << QList{P::published(51515), P::unpublished()} << "Discovery Inactive"
-            << orange << "Listening on 51515" << QColor();
+        const auto row = [](const char *name, const QVariantList &events, const QStringList &texts,
+                            const QList<QColor> &colors, const QVariant &stored = {}) {
+            QTest::newRow(name) << stored << events << texts << colors;
+        };
+        const QString inactive = "Discovery Inactive", active = "Discovery Active",
+                      atStart = "Waiting For Live", listening = "Listening on 51515";
+        row("nothing reported", {}, {inactive, atStart, ""}, {orange, orange, {}});
+        row("connected", events(C::connected()), {inactive, "Connected to Live", ""},
+            {orange, green, {}});
+        row("failed", events(C::failed("Connection refused")),
+            {inactive, "Connection failed: Connection refused", ""}, {orange, red, {}});
+        // "Waiting For Live" at start is not the waiting text.
+        row("disconnected at start", events(C::disconnected()), {inactive, "Disconnected", ""},
+            {orange, grey, {}});
+        row("disconnected while waiting", events(C::waiting(), C::disconnected()),
+            {inactive, "Waiting for Live", ""}, {orange, orange, {}});
+        row("published on the default", events(P::published(51515)), {active, atStart, listening},
+            {green, orange, {}});
+        row("fell back to another port", events(P::published(49152)),
+            {active, atStart, "Port 51515 in use \u2014 listening on 49152"},
+            {green, orange, systemOrange}, 0);
+        row("listening without discovery", events(P::published(51515, "Not advertised")),
+            {"Not advertised", atStart, listening}, {orange, orange, {}});
+        row("port unavailable", events(P::portUnavailable(51515, "Address in use")),
+            {"Port 51515 unavailable", atStart, "Port 51515 in use \u2014 Address in use"},
+            {red, orange, systemRed});
+        row("unpublished keeps the port line", events(P::published(51515), P::unpublished()),
+            {inactive, atStart, listening}, {orange, orange, {}});
     }
-    void publisherRows()
+    void statusRows()
     {
         QFETCH(QVariant, storedPort);
-        QFETCH(QList<PublisherState>, events);
-        QFETCH(QColor, portColor);
+        QFETCH(QVariantList, events);
+        QFETCH(QList<QColor>, colors);
         Shell shell(storedPort);
-        for (const PublisherState &event : events)
-            shell.delegate.updatePublisherStatus(event);
         DaemonAppDelegate &d = shell.delegate;
-        QTEST(d.discoveryRow().statusText(), "discovery");
-        QTEST(d.discoveryRow().statusColor(), "discoveryColor");
-        QTEST(d.portView().statusLabel()->text(), "portLine");
-        QCOMPARE(d.portView().statusColor(),
-                 portColor.isValid() ? portColor
-                                     : statuscolors::secondaryLabel(d.portView().palette()));
-        QCOMPARE(d.connectionRow().statusText(), QStringLiteral("Waiting For Live"));
-        QCOMPARE(d.menu().actions().last(), &d.connectionRow()); // the connection row stays last
+        for (const QVariant &event : events) {
+            if (event.metaType() == QMetaType::fromType<ConnectionState>())
+                d.updateConnectionStatus(event.value<ConnectionState>());
+            else
+                d.updatePublisherStatus(event.value<PublisherState>());
+        }
+        QTEST((QStringList{d.discoveryRow().statusText(), d.connectionRow().statusText(),
+                           d.portView().statusLabel()->text()}),
+              "texts");
+        for (QColor &color : colors)
+            color = color.isValid() ? color : statuscolors::secondaryLabel(d.portView().palette());
+        QCOMPARE((QList<QColor>{d.discoveryRow().statusColor(), d.connectionRow().statusColor(),
+                                d.portView().statusColor()}),
+                 colors);
+        QCOMPARE(d.menu().actions().last(), &d.connectionRow());
     }
 
     void portEntries_data()

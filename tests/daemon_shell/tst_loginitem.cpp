@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "launchagentloginitem.h"
 #include "log.h"
-#include "shellfakes.h"
 #include "temphome.h"
 #include "xdgautostartloginitem.h"
 
@@ -18,25 +17,44 @@ const QString label = LaunchAgentLoginItem::label;
 const QString outside = QStringLiteral(
     "Marquell has to be in your Applications folder before the iOS Bridge can start at login.");
 
-// A launch agent in a temporary home, launchctl faked.
-struct Agent
-{
-    TempHome home;
-    FakeLaunchctl launchctl;
-    mlog::Capture log;
-    LaunchAgentLoginItem item;
-    explicit Agent(const QString &bundle = installed, const QString &tool = {})
-        : item({home.path(), bundle, bundle + QStringLiteral("/Contents/MacOS/MarquellDaemon"),
-                label, tool.isEmpty() ? launchctl.path() : tool, 501})
-    {}
-};
-
 void writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
+
+// A launch agent in a temporary home, with a launchctl stand-in there that appends its
+// arguments as one line to "calls" beside it and exits with the status setStatus() gave.
+struct Agent
+{
+    explicit Agent(const QString &bundle = installed, const QString &tool = {})
+        : item({home.path(), bundle, bundle + QStringLiteral("/Contents/MacOS/MarquellDaemon"),
+                label, tool.isEmpty() ? home.path() + QStringLiteral("/launchctl") : tool, 501})
+    {
+        writeFile(home.path() + QStringLiteral("/launchctl"),
+                  "#!/bin/sh\necho \"$*\" >>\"$(dirname \"$0\")/calls\"\n"
+                  "exit \"${FAKE_LAUNCHCTL_STATUS:-0}\"\n");
+        QFile(home.path() + QStringLiteral("/launchctl"))
+            .setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        setStatus(0);
+    }
+    static void setStatus(int status)
+    {
+        qputenv("FAKE_LAUNCHCTL_STATUS", QByteArray::number(status));
+    }
+    QStringList takeCalls() const // the lines so far; reading clears them
+    {
+        QFile file(home.path() + QStringLiteral("/calls"));
+        const QString text = file.open(QIODevice::ReadOnly) ? file.readAll() : QString();
+        file.remove();
+        return text.split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    TempHome home;
+    mlog::Capture log;
+    LaunchAgentLoginItem item;
+};
 
 } // namespace
 
@@ -73,13 +91,13 @@ private slots:
         Agent agent;
         LaunchAgentLoginItem &item = agent.item;
         item.disable(); // nothing installed: quietly asks launchctl anyway
-        QCOMPARE(agent.launchctl.takeCalls(), QStringList{"bootout gui/501/" + label});
+        QCOMPARE(agent.takeCalls(), QStringList{"bootout gui/501/" + label});
         const QString plist = item.plistPath(label);
         QCOMPARE(plist, agent.home.path() + "/Library/LaunchAgents/" + label + ".plist");
         writeFile(plist, "stale");
-        agent.launchctl.setStatus(113); // not loaded
+        agent.setStatus(113); // not loaded
         QVERIFY(!item.isEnabled());
-        QCOMPARE(agent.launchctl.takeCalls(), QStringList{"print gui/501/" + label});
+        QCOMPARE(agent.takeCalls(), QStringList{"print gui/501/" + label});
 
         QVERIFY(!item.enable());
         const QString exe = installed + QStringLiteral("/Contents/MacOS/MarquellDaemon");
@@ -97,14 +115,14 @@ private slots:
         QFile written(plist);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(written.readAll()), expected);
-        QCOMPARE(agent.launchctl.takeCalls(), QStringList{"bootstrap gui/501 " + plist});
-        agent.launchctl.setStatus(0);
+        QCOMPARE(agent.takeCalls(), QStringList{"bootstrap gui/501 " + plist});
+        agent.setStatus(0);
         QVERIFY(item.isEnabled());
 
         item.disable();
         QVERIFY(!QFile::exists(plist));
         QVERIFY(!item.isEnabled()); // without the file, launchctl is not asked
-        QCOMPARE(agent.launchctl.takeCalls(),
+        QCOMPARE(agent.takeCalls(),
                  (QStringList{"print gui/501/" + label, "bootout gui/501/" + label}));
     }
 
@@ -121,7 +139,7 @@ private slots:
         QFETCH(bool, migrated);
         Agent agent(bundle);
         agent.item.migrateLegacyAgent(); // nothing to migrate: nothing happens
-        QCOMPARE(agent.launchctl.takeCalls(), QStringList());
+        QCOMPARE(agent.takeCalls(), QStringList());
 
         const QString legacy = agent.item.plistPath(LaunchAgentLoginItem::legacyLabel);
         writeFile(legacy, "old");
@@ -131,7 +149,7 @@ private slots:
         QStringList calls{QStringLiteral("bootout gui/501/com.marquell.daemon")};
         if (migrated)
             calls.append("bootstrap gui/501 " + agent.item.plistPath(label));
-        QCOMPARE(agent.launchctl.takeCalls(), calls);
+        QCOMPARE(agent.takeCalls(), calls);
         QCOMPARE(agent.log.systemLines(),
                  migrated ? QStringList() : QStringList{"LoginItem: could not migrate " + outside});
     }
