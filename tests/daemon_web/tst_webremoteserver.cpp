@@ -3,7 +3,6 @@
 // and WebSocket browsers), then its pure parts.
 #include "livebytes.h"
 #include "log.h"
-#include "marquellstate.h"
 #include "qrcode.h"
 #include "webaddress.h"
 #include "webremoterig.h"
@@ -57,6 +56,8 @@ private slots:
         WebRemoteRig rig;
         QVERIFY(rig.start());
         const BrowserClient *early = rig.page.get();
+        QTRY_COMPARE(early->messages.size(), 1);
+        QCOMPARE(early->messages.first().value("index"), QJsonValue(QJsonValue::Null));
         for (const QByteArray &payload : {kSongData, bytes({5, 1}), tempo(12050), bytes({1, 1})})
             rig.server.writeFrame(payload);
         QTRY_VERIFY(merged(early->messages).value("playing").toBool());
@@ -83,9 +84,20 @@ private slots:
         QTRY_COMPARE(late->messages.size(), 3);
         QCOMPARE(late->messages.last(),
                  json(R"({"type":"update","index":0,"setTimeLeft":"00:07:05"})"));
+        // Past the end the whole set counts, as from the start: only the index changes.
+        rig.server.writeFrame(bytes({5, 9}));
+        QTRY_COMPARE(late->messages.size(), 4);
+        QCOMPARE(late->messages.last(), json(R"({"type":"update","index":9})"));
+        // A length that cannot be read counts nothing; an id past 2^53 stays exact.
+        const QByteArray odd = song(0xF123456789ABCDEFull, "A", "soon") + song(2, "B", "1:00:00");
+        rig.server.writeFrame(bytes({3}) + odd + bytes({4}) + odd);
+        QTRY_COMPARE(late->messages.size(), 5);
+        const QJsonObject now = merged(late->messages);
+        QCOMPARE(now.value("setTimeLeft").toString(), QString("01:00:00"));
+        QCOMPARE(now.value("pool")[0]["id"].toString(), QString("17375808098319191535"));
 
         rig.server.closeClients();
-        QTRY_COMPARE(late->messages.size(), 4);
+        QTRY_COMPARE(late->messages.size(), 6);
         QCOMPARE(late->messages.last(), json(R"({"type":"update","live":"down","playing":false})"));
     }
 
@@ -229,58 +241,7 @@ private slots:
         QVERIFY(rig.web.addresses().named.endsWith(QString(".local:%1/").arg(rig.web.port())));
     }
 
-    // The pure parts: the show as the page sees it, which pages may drive it, and the QR
-    // code of its address.
-    void snapshot_data()
-    {
-        QTest::addColumn<QByteArray>("songData");
-        QTest::addColumn<QByteArray>("selected");
-        QTest::addColumn<QStringList>("poolIds"); // text: ids above 2^53 survive JSON
-        QTest::addColumn<QStringList>("setlist");
-        QTest::addColumn<QString>("timeLeft");
-        const QByteArray a = song(1, "A", "1:00:00"), b = song(2, "B", "2:30"),
-                         odd = song(3, "C", "soon"), big = song(0xF123456789ABCDEFull, "D", "1:00");
-        const auto row = [](const char *name, const QByteArray &songData,
-                            const QByteArray &selected, const QStringList &poolIds,
-                            const QStringList &setlist, const char *timeLeft) {
-            QTest::newRow(name) << songData << selected << poolIds << setlist << QString(timeLeft);
-        };
-        row("nothing selected: the whole set", bytes({3}) + a + b + bytes({4}) + a + b, {},
-            {"1", "2"}, {"A", "B"}, "01:02:30");
-        row("selection past the end: the whole set", bytes({3}) + a + bytes({4}) + a, bytes({5, 9}),
-            {"1"}, {"A"}, "01:00:00");
-        row("unreadable length counts nothing", bytes({3}) + odd + b + bytes({4}) + odd + b,
-            bytes({5, 0}), {"3", "2"}, {"C", "B"}, "00:02:30");
-        // A cut setlist record leaves the pool readable and shows no setlist.
-        row("cut setlist", bytes({3}) + a + bytes({4}) + a + b.left(12), bytes({5, 0}), {"1"}, {},
-            "00:00:00");
-        row("large id, no setlist", bytes({3}) + big, {}, {"17375808098319191535"}, {}, "00:00:00");
-    }
-    void snapshot()
-    {
-        QFETCH(QByteArray, songData);
-        QFETCH(QByteArray, selected);
-        QFETCH(QStringList, poolIds);
-        QFETCH(QStringList, setlist);
-        QFETCH(QString, timeLeft);
-        MarquellState cache;
-        cache.songData = songData;
-        if (!selected.isEmpty())
-            cache.selectedIndex = selected;
-        WebShowState show;
-        const QJsonObject state = show.snapshot(cache, true, false);
-        QStringList ids, names;
-        for (const QJsonValue &entry : state.value("pool").toArray())
-            ids.append(entry["id"].toString());
-        for (const QJsonValue &entry : state.value("setlist").toArray())
-            names.append(entry["name"].toString());
-        QCOMPARE(ids, poolIds);
-        QCOMPARE(names, setlist);
-        QVERIFY(show.findSong(ids.last().toULongLong())); // a pool song, in the setlist or not
-        QCOMPARE(state.value("setTimeLeft").toString(), timeLeft);
-        QCOMPARE(state.value("index").isNull(), selected.isEmpty());
-    }
-
+    // The pure parts: which pages may drive the show, and the QR code of its address.
     void originAllowed_data()
     {
         QTest::addColumn<QString>("origin");
