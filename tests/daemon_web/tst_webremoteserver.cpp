@@ -196,11 +196,10 @@ private slots:
         QTRY_COMPARE(page->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
         page->send(R"({"type":"transport","command":"next"})"); // not yet allowed
         page->send(R"({"type":"auth","pin":"1234"})");
-        QTRY_COMPARE(page->messages.size(), 2);
-        QCOMPARE(page->messages.last(), json(R"({"type":"pin","wrong":true})"));
         page->send(R"({"type":"auth","pin":"4321"})");
         QTRY_COMPARE(page->messages.size(), 3);
-        QCOMPARE(page->messages.last().value("type").toString(), QString("state"));
+        QCOMPARE(page->messages.at(1), json(R"({"type":"pin","wrong":true})"));
+        QCOMPARE(page->messages.at(2).value("type").toString(), QString("state"));
         page->send(kStopJson);
         QVERIFY(rig.liveReceived(kStop)); // the "next" before the PIN never went
 

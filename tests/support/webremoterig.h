@@ -52,19 +52,15 @@ struct WebRemoteRig
         web.start(port);
     }
 
-    // Connects the daemon to the scripted server and answers the handshake.
-    bool validateLive()
+    // Live connected and validated, and `page` connected.
+    bool start()
     {
         live.connectToLive(server.port());
         if (!QTest::qWaitFor([this] { return server.hasClient(); }))
             return false;
         server.writeIdentity();
-        return liveReceived(QByteArrayLiteral("MARQUELL_CLIENT"));
-    }
-    // Live validated and `page` connected.
-    bool start()
-    {
-        page = validateLive() ? browser() : nullptr;
+        if (liveReceived(QByteArrayLiteral("MARQUELL_CLIENT")))
+            page = browser();
         return page != nullptr;
     }
     QString ownOrigin() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
