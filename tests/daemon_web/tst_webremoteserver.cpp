@@ -89,7 +89,8 @@ private slots:
         QTRY_COMPARE(late->messages.size(), 4);
         QCOMPARE(late->messages.last(), json(R"({"type":"update","index":9})"));
         // A length that cannot be read counts nothing; an id past 2^53 stays exact.
-        const QByteArray odd = song(0xF123456789ABCDEFull, "A", "soon") + song(2, "B", "1:00:00");
+        const QByteArray odd =
+            song(0xF123456789ABCDEFull, "A", "about 4:00") + song(2, "B", "1:00:00");
         rig.server.writeFrame(bytes({3}) + odd + bytes({4}) + odd);
         QTRY_COMPARE(late->messages.size(), 5);
         const QJsonObject now = merged(late->messages);
