@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include "dnssdadvertiser.h"
 #include "livebytes.h"
+#include "log.h"
 #include "phoneframes.h"
 #include "phonerig.h"
 
@@ -108,6 +110,37 @@ private slots:
                  printed.constData());
         tool.kill();
         tool.waitForFinished();
+    }
+
+    // Real DNS-SD, beside the private Avahi daemon that scripts/test starts: the tool finds
+    // the daemon as a phone would, and connects. Avahi refuses a taken name instead of
+    // renaming: a second daemon takes the next free one.
+    void findsTheAdvertisedDaemonAndATakenNameIsRenamed()
+    {
+        if (qgetenv("MARQUELL_AVAHI") != "1")
+            QSKIP("no private Avahi daemon here (scripts/test starts one where Avahi can run)");
+        PhoneRigWith<DnsSdAdvertiser> rig;
+        QSignalSpy advertised(&rig.advertiser, &ServiceAdvertiser::advertised);
+        QVERIFY(rig.listen());
+        QTRY_COMPARE_WITH_TIMEOUT(advertised.count(), 1, 10000);
+        QProcess tool;
+        tool.start(PHONELINK_BINARY, {"--browse", "--seconds", "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(tool.state() == QProcess::NotRunning, 10000);
+        const QString printed = QString::fromUtf8(tool.readAllStandardOutput());
+        const QString at = QStringLiteral("127.0.0.1:%1").arg(rig.phone.listeningPort());
+        QVERIFY2(printed.contains(QStringLiteral("found \"Marquell\" (hostname %1) at %2")
+                                      .arg(rig.phone.deviceName(), at)),
+                 qPrintable(printed));
+        QVERIFY2(printed.contains("connected to " + at), qPrintable(printed));
+
+        mlog::Capture log;
+        PhoneRigWith<DnsSdAdvertiser> second;
+        QSignalSpy renamed(&second.advertiser, &ServiceAdvertiser::advertised);
+        QVERIFY(second.listen());
+        QTRY_COMPARE_WITH_TIMEOUT(renamed.count(), 1, 10000);
+        QCOMPARE(renamed.first().at(0).toString(), QStringLiteral("Marquell (2)"));
+        QVERIFY(log.systemLines().contains(
+            QStringLiteral("iOSSocket: advertised as \"Marquell (2)\"")));
     }
 };
 

@@ -3,18 +3,75 @@
 
 #include "abletonsocket.h"
 #include "daemonstatecache.h"
-#include "fakeserviceadvertiser.h"
+#include "framereader.h"
 #include "iossocket.h"
 #include "midisink.h"
 #include "nophonerelay.h"
-#include "phoneclient.h"
 #include "scriptedliveserver.h"
+#include "serviceadvertiser.h"
 #include "temphome.h"
 
+#include <QHostAddress>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
 
 #include <memory>
+#include <optional>
+
+// Records what would be on the network; answers at once, as a DNS-SD daemon would.
+class FakeServiceAdvertiser final : public ServiceAdvertiser
+{
+    Q_OBJECT
+
+public:
+    void advertise(const Service &service) override
+    {
+        current = service;
+        emit advertised(service.name);
+    }
+    void withdraw() override { current.reset(); }
+
+    std::optional<Service> current; // what is on the network now
+};
+
+// A phone on loopback: reads the daemon's frames and writes raw bytes.
+class PhoneClient final
+{
+public:
+    PhoneClient()
+    {
+        QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
+            m_reader.feed(m_socket.readAll());
+            for (auto frame = m_reader.next(); frame.status == FrameReader::Status::Frame;
+                 frame = m_reader.next())
+                frames.append(frame.payload);
+        });
+    }
+    bool connectTo(quint16 port) // waits until connected
+    {
+        m_socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return QTest::qWaitFor([this] { return isOpen(); }, 2000);
+    }
+    // One piece per event-loop turn, so the daemon sees separate reads.
+    void write(const QList<QByteArray> &pieces)
+    {
+        for (const QByteArray &piece : pieces) {
+            m_socket.write(piece);
+            m_socket.flush();
+            QTest::qWait(0);
+        }
+    }
+    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    QList<QByteArray> frames; // payloads, in order
+
+private:
+    FrameReader m_reader;
+    QTcpSocket m_socket;
+};
 
 // Records the phone's MIDI as the virtual source would send it: status, data 1, data 2.
 class RecordingMidiSink final : public MidiSink
@@ -66,19 +123,20 @@ template <class Advertiser> struct PhoneRigWith
         return served ? std::move(client) : nullptr;
     }
 
-    // Listening, the daemon connected to the scripted Live and validated, a phone connected.
-    std::unique_ptr<PhoneClient> start()
+    // Listening, the daemon connected to the scripted Live and validated, `client` connected.
+    bool start()
     {
         if (!listen())
-            return nullptr;
+            return false;
         live.connectToLive(server.port());
         if (!QTest::qWaitFor([&] { return server.hasClient(); }))
-            return nullptr;
+            return false;
         server.writeIdentity();
         if (!QTest::qWaitFor([&] { return server.received() == "MARQUELL_CLIENT"; }))
-            return nullptr;
+            return false;
         server.takeReceived();
-        return connectPhone();
+        client = connectPhone();
+        return client != nullptr;
     }
 
     PublisherState lastPublished() const
@@ -96,6 +154,7 @@ template <class Advertiser> struct PhoneRigWith
     RecordingMidiSink midi;
     Advertiser advertiser;
     iOSSocket phone;
+    std::unique_ptr<PhoneClient> client; // the phone start() connected
     QSignalSpy published{&phone, &iOSSocket::publisherStateChanged};
 };
 

@@ -52,14 +52,16 @@ struct WebRemoteRig
         web.start(port);
     }
 
-    // Connects the daemon to the scripted server and answers the handshake.
-    bool validateLive()
+    // Live connected and validated, and `page` connected.
+    bool start()
     {
         live.connectToLive(server.port());
         if (!QTest::qWaitFor([this] { return server.hasClient(); }))
             return false;
         server.writeIdentity();
-        return liveReceived(QByteArrayLiteral("MARQUELL_CLIENT"));
+        if (liveReceived(QByteArrayLiteral("MARQUELL_CLIENT")))
+            page = browser();
+        return page != nullptr;
     }
     QString ownOrigin() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
     // A browser of the daemon's own page, connected; none when it was refused.
@@ -81,4 +83,5 @@ struct WebRemoteRig
     AbletonSocket live;
     ScriptedLiveServer server;
     WebRemoteServer web;
+    std::unique_ptr<BrowserClient> page; // the browser start() opened
 };
