@@ -51,7 +51,8 @@ class TestMappingWindow : public QObject
     Q_OBJECT
 
 private slots:
-    // The menu's positions shift as devices come and go; the selection must not.
+    // The menu's positions shift as devices come and go; the selection must not, and a
+    // source plugged back in is connected again.
     void devicesChangingWhileOpenKeepTheSelection()
     {
         WindowFixture f;
@@ -63,11 +64,14 @@ private slots:
         f.backend.addSource(QStringLiteral("Pedal 22"), 22);
         f.pick(QStringLiteral("Pedal 22"));
         QCOMPARE(f.backend.connectedSources(), QList<qint32>{22});
-        f.backend.addSource(QStringLiteral("Keys"), 33);
+        f.backend.addSource(QString(), 33);
         f.backend.removeSource(11);
-        QCOMPARE(f.menu(), (QStringList{"None Selected", "Pedal 22", "Keys"}));
+        f.backend.removeSource(22);
+        f.backend.addSource(QStringLiteral("Pedal 22"), 22);
+        QCOMPARE(f.menu(), (QStringList{"None Selected", "Unknown", "Pedal 22"}));
         QCOMPARE(f.box()->currentText(), QStringLiteral("Pedal 22"));
-        f.pick(QStringLiteral("Keys"));
+        QCOMPARE(f.backend.connectedSources(), QList<qint32>{22});
+        f.pick(QStringLiteral("Unknown"));
         QCOMPARE(f.backend.connectedSources(), QList<qint32>{33});
         f.pick(QStringLiteral("None Selected"));
         QVERIFY(f.backend.connectedSources().isEmpty());
