@@ -28,7 +28,9 @@ MidiPeerProcess::MidiPeerProcess()
         m_pending += m_process.readAllStandardOutput();
         for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1)) {
             const QString line = QString::fromUtf8(m_pending.left(end)).trimmed();
-            if (m_ready)
+            if (m_probes.contains(line))
+                m_probes[line] = true;
+            else if (m_ready)
                 m_lines.append(line);
             m_ready = m_ready || line == u"ready";
         }
@@ -59,13 +61,6 @@ bool MidiPeerProcess::hears(const QByteArray &probe,
                             const std::function<void(const QByteArray &)> &send)
 {
     const QString line = QString::fromLatin1(probe.toHex());
-    m_probes.append(line);
-    return resendUntil([&] { send(probe); }, [&] { return m_lines.contains(line); });
-}
-
-QStringList MidiPeerProcess::payload() const
-{
-    QStringList lines = m_lines;
-    lines.removeIf([this](const QString &line) { return m_probes.contains(line); });
-    return lines;
+    m_probes.insert(line, false);
+    return resendUntil([&] { send(probe); }, [&] { return m_probes.value(line); });
 }
