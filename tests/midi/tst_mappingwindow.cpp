@@ -82,6 +82,7 @@ private slots:
     {
         WindowFixture f({11});
         f.store.setLastPortUniqueID(11);
+        f.mappings.nextMapping = MappingData{1, 5, 20}; // applied earlier: kept
         // Reopened at launch: the window is there before the manager starts.
         f.view = std::make_unique<PopUpViewController>(*f.manager);
         f.manager->start();
@@ -91,8 +92,12 @@ private slots:
         QCOMPARE(f.tile(2), (QStringList{"CC 7", "CH 10"}));
         QVERIFY(f.sender.messages.isEmpty()); // learnt controls wait for Apply
         QTest::mouseClick(f.view->applyButton(), Qt::LeftButton);
-        QCOMPARE(f.sender.messages.size(), 4);
-        QCOMPARE(f.sender.messages[1], livelink::encodeSetMapping(9, 1, 7, 2));
+        using namespace livelink;
+        QCOMPARE(f.sender.messages,
+                 (QList<QByteArray>{encodeClearMapping(1), encodeSetMapping(9, 1, 7, 2),
+                                    encodeClearMapping(3), encodeSetMapping(5, 1, 20, 4)}));
+        QVERIFY(f.manager->tempMappings().isEmpty());
+        QCOMPARE(f.manager->selectedMappingTag(), 2);
         QVERIFY(f.view->cell(2)->isSelected());
 
         // What Live reports back replaces what the tiles show.

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include "livelinkcodec.h"
 #include "mappingtext.h"
 #include "midifixture.h"
 
@@ -85,34 +84,6 @@ private slots:
         QVERIFY(f.manager->tempMappings().isEmpty()); // nothing is touched on the input thread
         f.deliver();
         QCOMPARE(f.manager->tempMappings(), (learnt ? Learnt{{tag, *learnt}} : Learnt()));
-    }
-
-    void applySendsAllFour_data()
-    {
-        QTest::addColumn<Learnt>("learnt");
-        QTest::addColumn<QList<QByteArray>>("sent");
-        using namespace livelink;
-        QTest::newRow("nothing learnt clears all four")
-            << Learnt()
-            << QList<QByteArray>{encodeClearMapping(1), encodeClearMapping(2),
-                                 encodeClearMapping(3), encodeSetMapping(5, 1, 20, 4)};
-        QTest::newRow("learnt controls join the applied one")
-            << Learnt{{1, {0, 0, 60}}, {3, {1, 2, 7}}, {9, {0, 0, 1}}}
-            << QList<QByteArray>{encodeSetMapping(0, 0, 60, 1), encodeClearMapping(2),
-                                 encodeSetMapping(2, 1, 7, 3), encodeSetMapping(5, 1, 20, 4)};
-    }
-    void applySendsAllFour()
-    {
-        QFETCH(Learnt, learnt);
-        MidiFixture f;
-        f.mappings.nextMapping = MappingData{1, 5, 20}; // applied earlier: kept
-        for (auto it = learnt.cbegin(); it != learnt.cend(); ++it)
-            f.manager->updateTempMapping(it->msgType, it->channel, it->identifier, it.key());
-        f.manager->setSelectedMappingTag(3);
-        f.manager->applyMappings();
-        QTEST(f.sender.messages, "sent");
-        QVERIFY(f.manager->tempMappings().isEmpty());
-        QCOMPARE(f.manager->selectedMappingTag(), 3);
     }
 
     void restoreAtStart_data()
