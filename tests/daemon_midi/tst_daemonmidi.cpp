@@ -153,7 +153,6 @@ private slots:
                  (QList<ThruControl::Source>{{pedal, "Unknown Input"}, {keys, "Marquell"}}));
         QCOMPARE(rig.backend.connectedSources(), QList<qint32>{keys});
         rig.thru.toggle(pedal);
-        QCOMPARE(rig.thru.selectedSourceIDs(), (QSet<qint32>{keys, pedal}));
         QFile ini(rig.settings.fileName()); // on disk at once: a crash keeps the choice
         QVERIFY(ini.open(QIODevice::ReadOnly) && ini.readAll().contains("1111"));
         QCOMPARE(rig.reread(), (QSet<qint32>{keys, pedal}));

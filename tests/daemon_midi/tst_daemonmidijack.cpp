@@ -138,17 +138,15 @@ private slots:
         QVERIFY(rig.listener.hears("\xfe", [&](const QByteArray &p) { a.sendHex(p); }));
         QVERIFY(rig.listener.hears("\xfc", [&](const QByteArray &p) { b.sendHex(p); }));
 
+        // A's single messages first, then channel 0 from A and channel 1 from B, the data
+        // bytes counting up.
+        QStringList expected[2];
         const QByteArray sysex = QByteArray::fromHex("f0") + QByteArray(198, 0x33) + '\xf7';
-        QStringList singleLines;
         for (const QByteArray &m : {QByteArray::fromHex("923c64"), QByteArray::fromHex("b14000"),
                                     QByteArray::fromHex("f8"), sysex}) {
             a.sendHex(m);
-            singleLines.append(QString::fromLatin1(m.toHex(' ')));
+            expected[0].append(QString::fromLatin1(m.toHex(' ')));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(rig.listener.lines(), singleLines, 3000);
-
-        // Channel 0 from A, channel 1 from B; the data bytes count up.
-        QStringList expected[2];
         for (int i = 0; i < 300; ++i) {
             for (int ch = 0; ch < 2; ++ch) {
                 const char raw[3] = {char(0x90 + ch), char(i % 128), char(1 + i / 128)};
@@ -157,7 +155,7 @@ private slots:
             }
         }
         QTRY_COMPARE_WITH_TIMEOUT(rig.listener.lines().size(), 604, 5000);
-        QCOMPARE(rig.listener.lines().filter(QRegularExpression("^90")), expected[0]);
+        QCOMPARE(rig.listener.lines().filter(QRegularExpression("^(?!91)")), expected[0]);
         QCOMPARE(rig.listener.lines().filter(QRegularExpression("^91")), expected[1]);
     }
 };
