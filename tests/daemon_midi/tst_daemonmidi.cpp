@@ -8,6 +8,8 @@
 #include <QTest>
 
 using Result = MidiBackend::SendResult;
+using Faults = FakeMidiBackend::Faults;
+Q_DECLARE_METATYPE(Faults)
 
 namespace {
 
@@ -54,65 +56,54 @@ private slots:
     // a refused thru connection is left out and tried again by the next sync.
     void startThenSend_data()
     {
-        QTest::addColumn<int>("clientStatus");
-        QTest::addColumn<int>("openStatus");
-        QTest::addColumn<int>("connectStatus");
-        QTest::addColumn<Result>("result");
+        QTest::addColumn<Faults>("faults");
         QTest::addColumn<bool>("forwarding"); // thru's path instead of the phone's
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QStringList>("lines"); // the system log
-        const auto row = [](const char *name, int client, int open, int connect, Result result,
-                            bool forwarding, const char *hex, const QStringList &lines) {
-            QTest::newRow(name) << client << open << connect << result << forwarding
-                                << QByteArray::fromHex(hex) << lines;
+        const auto row = [](const char *name, Faults faults, bool forwarding, const char *hex,
+                            const QStringList &lines) {
+            QTest::newRow(name) << faults << forwarding << QByteArray::fromHex(hex) << lines;
         };
-        row("note on", 0, 0, 0, Result::Sent, false, "953c7f", {created, ready});
+        row("note on", {}, false, "953c7f", {created, ready});
         // The emitter does not judge validity; the phone's bytes pass as they are.
-        row("not valid MIDI", 0, 0, 0, Result::Sent, false, "ff8080", {created, ready});
-        row("forwarded", 0, 0, 0, Result::Sent, true, "953c7f", {created, ready});
-        row("rejected", 0, 0, 0, Result::Rejected, false, "953c7f",
+        row("not valid MIDI", {}, false, "ff8080", {created, ready});
+        row("forwarded", {}, true, "953c7f", {created, ready});
+        row("rejected", {.send = Result::Rejected}, false, "953c7f",
             {created, ready, "MIDIEmitter: MIDIPacketListAdd rejected [149, 60, 127]"});
-        row("failed", 0, 0, 0, Result::Failed, false, "953c7f",
+        row("failed", {.send = Result::Failed}, false, "953c7f",
             {created, ready, "MIDIEmitter: MIDIReceived failed (-7)"});
-        row("failed forwarding", 0, 0, 0, Result::Failed, true, "953c7f",
+        row("failed forwarding", {.send = Result::Failed}, true, "953c7f",
             {created, ready, "MIDIEmitter: MIDIReceived failed forwarding (-7)"});
-        row("no MIDI system", -108, 0, 0, Result::Sent, false, "953c7f",
+        row("no MIDI system", {.client = -108}, false, "953c7f",
             {"MIDIEmitter: MIDIClientCreateWithBlock failed (-108)",
              "MIDIThru: MIDIClientCreateWithBlock failed (-108)",
              "MIDIEmitter: dropping message, source not ready"});
-        row("source refused, forwarding is dropped silently", 0, -103, 0, Result::Sent, true,
-            "953c7f", {"MIDIEmitter: MIDISourceCreate failed (-103)", ready});
-        row("connect refused", 0, 0, -10830, Result::Sent, false, "953c7f",
+        row("source refused, forwarding is dropped silently", {.open = -103}, true, "953c7f",
+            {"MIDIEmitter: MIDISourceCreate failed (-103)", ready});
+        row("connect refused", {.connect = -10830}, false, "953c7f",
             {created, "MIDIThru: MIDIPortConnectSource failed for 1111 (-10830)", ready});
     }
     void startThenSend()
     {
-        QFETCH(int, clientStatus);
-        QFETCH(int, openStatus);
-        QFETCH(int, connectStatus);
-        QFETCH(Result, result);
+        QFETCH(Faults, faults);
         QFETCH(bool, forwarding);
         QFETCH(QByteArray, bytes);
         Rig rig;
-        rig.backend.client = clientStatus;
-        rig.backend.openFails = openStatus;
-        rig.backend.connectFails = connectStatus;
-        rig.backend.sendResult = result;
-        rig.backend.sendStatus = -7;
+        rig.backend.faults = faults;
         rig.start({pedal}, {pedal});
         if (forwarding)
             rig.emitter.forward(bytes);
         else
             rig.emitter.send(quint8(bytes[0]), quint8(bytes[1]), quint8(bytes[2]));
-        const bool delivered = rig.emitter.isReady() && result == Result::Sent;
+        const bool delivered = rig.emitter.isReady() && faults.send == Result::Sent;
         QCOMPARE(rig.backend.sent(), delivered ? QList<QByteArray>{bytes} : QList<QByteArray>{});
         QTEST(rig.log.systemLines(), "lines");
         const QList<qint32> none;
         QCOMPARE(rig.backend.connectedSources(),
-                 clientStatus || connectStatus ? none : QList{pedal});
-        rig.backend.connectFails = 0;
+                 faults.client || faults.connect ? none : QList{pedal});
+        rig.backend.faults.connect = 0;
         rig.thru.sync();
-        QCOMPARE(rig.backend.connectedSources(), clientStatus ? none : QList{pedal});
+        QCOMPARE(rig.backend.connectedSources(), faults.client ? none : QList{pedal});
     }
 
     void storedSelectionIsRead_data()

@@ -8,12 +8,8 @@ using MaybeMapping = std::optional<MappingData>;
 using Learnt = QMap<int, MappingData>;
 Q_DECLARE_METATYPE(MaybeMapping)
 
-namespace {
-
 constexpr qint32 pedalA = 1001;
 constexpr qint32 pedalB = -2002;
-
-} // namespace
 
 class TestMidiLearn : public QObject
 {
@@ -141,7 +137,7 @@ private slots:
     void noMidiSystem()
     {
         MidiFixture f({pedalA});
-        f.backend.client = -10830;
+        f.backend.faults.client = -10830;
         f.manager->start();
         f.manager->start();
         QCOMPARE(f.log.count(QStringLiteral("Error creating MIDI client: -10830")), 1);

@@ -34,8 +34,8 @@ QList<MidiSourceInfo> FakeMidiBackend::sources() const
 
 int FakeMidiBackend::connectSource(qint32 uniqueID)
 {
-    if (connectFails != 0)
-        return connectFails;
+    if (faults.connect != 0)
+        return faults.connect;
     if (std::none_of(m_sources.cbegin(), m_sources.cend(),
                      [&](const MidiSourceInfo &s) { return s.uniqueID == uniqueID; }))
         return -50; // no such endpoint
@@ -46,14 +46,14 @@ int FakeMidiBackend::connectSource(qint32 uniqueID)
 
 int FakeMidiBackend::openVirtualSource(const QString &)
 {
-    if (openFails == 0)
+    if (faults.open == 0)
         m_virtualID = virtualID;
-    return openFails;
+    return faults.open;
 }
 
 MidiBackend::SendResult FakeMidiBackend::sendOnVirtualSource(QByteArrayView bytes)
 {
-    if (sendResult == SendResult::Sent)
+    if (faults.send == SendResult::Sent)
         m_sent.append(bytes.toByteArray());
-    return sendResult;
+    return faults.send;
 }

@@ -4,9 +4,8 @@
 #include "midibackend.h"
 
 // In-memory MIDI: tests add and remove sources, inject bytes as if a source played
-// them, and read back what went out of the virtual source. The statuses below are
-// what the back-end reports (0: success). No lock: a test's input thread runs while
-// the main thread waits for it.
+// them, and read back what went out of the virtual source. No lock: a test's input
+// thread runs while the main thread waits for it.
 class FakeMidiBackend final : public MidiBackend
 {
     Q_OBJECT
@@ -15,8 +14,13 @@ public:
     using MidiBackend::MidiBackend;
     static constexpr qint32 virtualID = 898018820;
 
-    int client = 0, connectFails = 0, openFails = 0, sendStatus = 0;
-    SendResult sendResult = SendResult::Sent;
+    // What the back-end reports (statuses: 0 is success).
+    struct Faults
+    {
+        int client = 0, open = 0, connect = 0;
+        SendResult send = SendResult::Sent;
+        int sendStatus = -7; // behind a Failed send
+    } faults;
 
     void addSource(const QString &name, qint32 uniqueID); // emits sourcesChanged
     void removeSource(qint32 uniqueID);                   // disconnects it too
@@ -25,7 +29,7 @@ public:
     bool inject(qint32 sourceID, const QByteArray &bytes);
     QList<QByteArray> sent() const { return m_sent; }
 
-    int clientStatus() const override { return client; }
+    int clientStatus() const override { return faults.client; }
     QString apiName() const override { return QStringLiteral("fake"); }
     QList<MidiSourceInfo> sources() const override;
     int connectSource(qint32 uniqueID) override;
@@ -35,7 +39,7 @@ public:
     int openVirtualSource(const QString &) override;
     std::optional<qint32> virtualSourceID() const override { return m_virtualID; }
     SendResult sendOnVirtualSource(QByteArrayView bytes) override;
-    int lastStatus() const override { return sendStatus; }
+    int lastStatus() const override { return faults.sendStatus; }
 
 private:
     QList<MidiSourceInfo> m_sources;
