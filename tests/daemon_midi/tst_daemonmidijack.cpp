@@ -105,8 +105,7 @@ private slots:
         Rig rig;
         QVERIFY(rig.start());
         const QString ours = rig.client + QStringLiteral(":Marquell");
-        QVERIFY(std::ranges::any_of(rig.backend.sources(),
-                                    [&](const MidiSourceInfo &s) { return s.name == ours; }));
+        QCOMPARE(std::ranges::count(rig.backend.sources(), ours, &MidiSourceInfo::name), 1);
         QVERIFY(!rig.offered(ours));
         QVERIFY(rig.listener.hears(
             "\xfe", [&](const QByteArray &p) { rig.backend.sendOnVirtualSource(p); }));
@@ -115,12 +114,10 @@ private slots:
 
         MidiPeerProcess a;
         MidiPeerProcess b;
-        const QString nameA = rig.client + u'A';
-        const QString nameB = rig.client + u'B';
-        QVERIFY(a.start({QStringLiteral("send"), nameA}));
-        QVERIFY(b.start({QStringLiteral("send"), nameB}));
-        const QString portA = nameA + u':' + nameA;
-        const QString portB = nameB + u':' + nameB;
+        QVERIFY(a.start({QStringLiteral("send"), rig.client + u'A'}));
+        QVERIFY(b.start({QStringLiteral("send"), rig.client + u'B'}));
+        const QString portA = QStringLiteral("%1A:%1A").arg(rig.client);
+        const QString portB = QStringLiteral("%1B:%1B").arg(rig.client);
         QTRY_VERIFY_WITH_TIMEOUT(rig.offered(portA) && rig.offered(portB), 3000);
         // Listed under the ID its name gives; connecting twice or a source not there is told.
         QCOMPARE(*rig.offered(portA), midiportid::forName(portA));

@@ -11,6 +11,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace livelink;
+
 namespace {
 
 // The window over the fixture's manager, as the performer opens it.
@@ -92,7 +94,6 @@ private slots:
         QCOMPARE(f.tile(2), (QStringList{"CC 7", "CH 10"}));
         QVERIFY(f.sender.messages.isEmpty()); // learnt controls wait for Apply
         QTest::mouseClick(f.view->applyButton(), Qt::LeftButton);
-        using namespace livelink;
         QCOMPARE(f.sender.messages,
                  (QList<QByteArray>{encodeClearMapping(1), encodeSetMapping(9, 1, 7, 2),
                                     encodeClearMapping(3), encodeSetMapping(5, 1, 20, 4)}));
@@ -111,11 +112,10 @@ private slots:
         QTest::addColumn<bool>("selectTile");
         QTest::addColumn<bool>("clearAll");
         QTest::addColumn<QList<QByteArray>>("sent");
-        QTest::newRow("remove with no tile selected") << false << false << QList<QByteArray>();
-        QTest::newRow("remove a learnt control")
-            << true << false << QList<QByteArray>{livelink::encodeClearMapping(1)};
-        QTest::newRow("clear all sends one message")
-            << true << true << QList<QByteArray>{livelink::encodeClearAllMappings()};
+        using Sent = QList<QByteArray>;
+        QTest::newRow("remove with no tile selected") << false << false << Sent();
+        QTest::newRow("remove a learnt control") << true << false << Sent{encodeClearMapping(1)};
+        QTest::newRow("clear all, one message") << true << true << Sent{encodeClearAllMappings()};
     }
     void removeAndClearAll()
     {

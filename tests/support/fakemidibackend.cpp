@@ -36,8 +36,7 @@ int FakeMidiBackend::connectSource(qint32 uniqueID)
 {
     if (faults.connect != 0)
         return faults.connect;
-    if (std::none_of(m_sources.cbegin(), m_sources.cend(),
-                     [&](const MidiSourceInfo &s) { return s.uniqueID == uniqueID; }))
+    if (std::ranges::find(m_sources, uniqueID, &MidiSourceInfo::uniqueID) == m_sources.end())
         return -50; // no such endpoint
     if (!m_connected.contains(uniqueID))
         m_connected.append(uniqueID);

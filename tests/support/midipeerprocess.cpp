@@ -25,9 +25,8 @@ MidiPeerProcess::MidiPeerProcess()
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
-        m_pending += m_process.readAllStandardOutput();
-        for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1)) {
-            const QString line = QString::fromUtf8(m_pending.left(end)).trimmed();
+        while (m_process.canReadLine()) {
+            const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
             if (m_probes.contains(line))
                 m_probes[line] = true;
             else if (m_ready)
@@ -48,19 +47,9 @@ bool MidiPeerProcess::start(const QStringList &arguments)
 
 bool MidiPeerProcess::finish()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return true;
     m_process.closeWriteChannel();
-    if (m_process.waitForFinished(5000))
+    if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(5000))
         return true;
     m_process.terminate();
     return m_process.waitForFinished(5000);
-}
-
-bool MidiPeerProcess::hears(const QByteArray &probe,
-                            const std::function<void(const QByteArray &)> &send)
-{
-    const QString line = QString::fromLatin1(probe.toHex());
-    m_probes.insert(line, false);
-    return resendUntil([&] { send(probe); }, [&] { return m_probes.value(line); });
 }

@@ -29,12 +29,16 @@ public:
 
     QStringList lines() const { return m_lines; } // the probes left out
     // Listen mode: the one-byte probe, sent by send, is heard.
-    bool hears(const QByteArray &probe, const std::function<void(const QByteArray &)> &send);
+    bool hears(const QByteArray &probe, const std::function<void(const QByteArray &)> &send)
+    {
+        const QString line = QString::fromLatin1(probe.toHex());
+        m_probes.insert(line, false);
+        return resendUntil([&] { send(probe); }, [&] { return m_probes.value(line); });
+    }
     QProcess &process() { return m_process; }
 
 private:
     QProcess m_process;
-    QByteArray m_pending;
     QStringList m_lines;
     QHash<QString, bool> m_probes; // heard yet?
     bool m_ready = false;
