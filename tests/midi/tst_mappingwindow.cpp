@@ -68,7 +68,8 @@ private slots:
         QCOMPARE(f.backend.connectedSources(), QList<qint32>{22});
         f.backend.addSource(QString(), 33);
         f.backend.removeSource(11);
-        f.backend.removeSource(22);
+        f.backend.removeSource(22); // unplugged: nothing selected until it is back
+        QCOMPARE(f.box()->currentText(), QStringLiteral("None Selected"));
         f.backend.addSource(QStringLiteral("Pedal 22"), 22);
         QCOMPARE(f.menu(), (QStringList{"None Selected", "Unknown", "Pedal 22"}));
         QCOMPARE(f.box()->currentText(), QStringLiteral("Pedal 22"));

@@ -80,6 +80,7 @@ private slots:
         QVERIFY(f.manager->tempMappings().isEmpty()); // nothing is touched on the input thread
         f.deliver();
         QCOMPARE(f.manager->tempMappings(), (learnt ? Learnt{{tag, *learnt}} : Learnt()));
+        QVERIFY(!f.mappings.playMapping); // learnt, not applied
     }
 
     void restoreAtStart_data()
