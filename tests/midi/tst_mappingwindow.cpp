@@ -11,6 +11,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace livelink;
+
 namespace {
 
 // The window over the fixture's manager, as the performer opens it.
@@ -51,7 +53,8 @@ class TestMappingWindow : public QObject
     Q_OBJECT
 
 private slots:
-    // The menu's positions shift as devices come and go; the selection must not.
+    // The menu's positions shift as devices come and go; the selection must not, and a
+    // source plugged back in is connected again.
     void devicesChangingWhileOpenKeepTheSelection()
     {
         WindowFixture f;
@@ -63,11 +66,15 @@ private slots:
         f.backend.addSource(QStringLiteral("Pedal 22"), 22);
         f.pick(QStringLiteral("Pedal 22"));
         QCOMPARE(f.backend.connectedSources(), QList<qint32>{22});
-        f.backend.addSource(QStringLiteral("Keys"), 33);
+        f.backend.addSource(QString(), 33);
         f.backend.removeSource(11);
-        QCOMPARE(f.menu(), (QStringList{"None Selected", "Pedal 22", "Keys"}));
+        f.backend.removeSource(22); // unplugged: nothing selected until it is back
+        QCOMPARE(f.box()->currentText(), QStringLiteral("None Selected"));
+        f.backend.addSource(QStringLiteral("Pedal 22"), 22);
+        QCOMPARE(f.menu(), (QStringList{"None Selected", "Unknown", "Pedal 22"}));
         QCOMPARE(f.box()->currentText(), QStringLiteral("Pedal 22"));
-        f.pick(QStringLiteral("Keys"));
+        QCOMPARE(f.backend.connectedSources(), QList<qint32>{22});
+        f.pick(QStringLiteral("Unknown"));
         QCOMPARE(f.backend.connectedSources(), QList<qint32>{33});
         f.pick(QStringLiteral("None Selected"));
         QVERIFY(f.backend.connectedSources().isEmpty());
@@ -78,6 +85,7 @@ private slots:
     {
         WindowFixture f({11});
         f.store.setLastPortUniqueID(11);
+        f.mappings.nextMapping = MappingData{1, 5, 20}; // applied earlier: kept
         // Reopened at launch: the window is there before the manager starts.
         f.view = std::make_unique<PopUpViewController>(*f.manager);
         f.manager->start();
@@ -87,8 +95,11 @@ private slots:
         QCOMPARE(f.tile(2), (QStringList{"CC 7", "CH 10"}));
         QVERIFY(f.sender.messages.isEmpty()); // learnt controls wait for Apply
         QTest::mouseClick(f.view->applyButton(), Qt::LeftButton);
-        QCOMPARE(f.sender.messages.size(), 4);
-        QCOMPARE(f.sender.messages[1], livelink::encodeSetMapping(9, 1, 7, 2));
+        QCOMPARE(f.sender.messages,
+                 (QList<QByteArray>{encodeClearMapping(1), encodeSetMapping(9, 1, 7, 2),
+                                    encodeClearMapping(3), encodeSetMapping(5, 1, 20, 4)}));
+        QVERIFY(f.manager->tempMappings().isEmpty());
+        QCOMPARE(f.manager->selectedMappingTag(), 2);
         QVERIFY(f.view->cell(2)->isSelected());
 
         // What Live reports back replaces what the tiles show.
@@ -102,11 +113,10 @@ private slots:
         QTest::addColumn<bool>("selectTile");
         QTest::addColumn<bool>("clearAll");
         QTest::addColumn<QList<QByteArray>>("sent");
-        QTest::newRow("remove with no tile selected") << false << false << QList<QByteArray>();
-        QTest::newRow("remove a learnt control")
-            << true << false << QList<QByteArray>{livelink::encodeClearMapping(1)};
-        QTest::newRow("clear all sends one message")
-            << true << true << QList<QByteArray>{livelink::encodeClearAllMappings()};
+        using Sent = QList<QByteArray>;
+        QTest::newRow("remove with no tile selected") << false << false << Sent();
+        QTest::newRow("remove a learnt control") << true << false << Sent{encodeClearMapping(1)};
+        QTest::newRow("clear all, one message") << true << true << Sent{encodeClearAllMappings()};
     }
     void removeAndClearAll()
     {

@@ -8,7 +8,6 @@
 #include "rtmidibackend.h"
 #include "transportmappings.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 class TestMidiJack : public QObject
@@ -26,22 +25,12 @@ private slots:
         LastPortStore lastPort(nullptr);
         MIDIManager manager(backend, mappings, sender, lastPort);
         manager.start();
-        const auto pedalIndex = [&](const QList<MidiSourceInfo> &sources) {
-            for (qsizetype i = 0; i < sources.size(); ++i)
-                if (sources[i].name.contains(u"FootPedal"))
-                    return int(i);
-            return -1;
-        };
+        const QString pedal = QStringLiteral("FootPedal:FootPedal");
         auto peer = std::make_unique<MidiPeerProcess>();
         QVERIFY(peer->start({QStringLiteral("send"), QStringLiteral("FootPedal")}));
-        QSignalSpy updated(&manager, &MIDIManager::sourcesUpdated);
-        QTRY_VERIFY(pedalIndex(manager.cachedMIDISources()) >= 0);
-        const int index = pedalIndex(manager.cachedMIDISources());
+        QTRY_VERIFY(manager.sourceNames().contains(pedal));
+        const int index = int(manager.sourceNames().indexOf(pedal));
         const qint32 id = manager.cachedMIDISources()[index].uniqueID;
-        // Stable: another client, made later, names the pedal by the same ID.
-        const RtMidiBackend other(RtMidi::UNIX_JACK, QStringLiteral("MarquellLearnTest2"));
-        QVERIFY(pedalIndex(other.sources()) >= 0);
-        QCOMPARE(other.sources()[pedalIndex(other.sources())].uniqueID, id);
 
         manager.pickSource(index);
         QCOMPARE(backend.connectedSources(), QList<qint32>{id});
@@ -55,12 +44,8 @@ private slots:
         };
         QVERIFY(stepOn("91407f"));
         QCOMPARE(manager.tempMappings().value(3), (MappingData{0, 1, 64}));
-
-        const qsizetype before = updated.count();
         QVERIFY(peer->finish());
-        QTRY_VERIFY(updated.count() > before);
-        QCOMPARE(pedalIndex(manager.cachedMIDISources()), -1);
-        QCOMPARE(manager.indexOfSelectedSource(), -1);
+        QTRY_VERIFY(!manager.sourceNames().contains(pedal));
 
         // Plugged back in: the selection holds and the pedal teaches again.
         peer = std::make_unique<MidiPeerProcess>();

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,12 +33,6 @@ std::string hex(const Message &bytes)
         out += buf;
     }
     return out;
-}
-
-void waitForEndOfInput()
-{
-    for (std::string line; std::getline(std::cin, line);) {
-    }
 }
 
 int send(const std::string &name, int notes, int intervalUs)
@@ -81,7 +76,7 @@ int listen(const std::string &pattern)
             in.setCallback(&printMessage);
             in.openPort(i, "in");
             std::cout << "ready" << std::endl;
-            waitForEndOfInput();
+            std::cin.ignore(std::numeric_limits<std::streamsize>::max()); // until EOF
             return 0;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

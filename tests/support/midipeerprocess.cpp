@@ -25,10 +25,11 @@ MidiPeerProcess::MidiPeerProcess()
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
-        m_pending += m_process.readAllStandardOutput();
-        for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1)) {
-            const QString line = QString::fromUtf8(m_pending.left(end)).trimmed();
-            if (m_ready)
+        while (m_process.canReadLine()) {
+            const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+            if (m_probes.contains(line))
+                m_probes[line] = true;
+            else if (m_ready)
                 m_lines.append(line);
             m_ready = m_ready || line == u"ready";
         }
@@ -46,26 +47,9 @@ bool MidiPeerProcess::start(const QStringList &arguments)
 
 bool MidiPeerProcess::finish()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return true;
     m_process.closeWriteChannel();
-    if (m_process.waitForFinished(5000))
+    if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(5000))
         return true;
     m_process.terminate();
     return m_process.waitForFinished(5000);
-}
-
-bool MidiPeerProcess::hears(const QByteArray &probe,
-                            const std::function<void(const QByteArray &)> &send)
-{
-    const QString line = QString::fromLatin1(probe.toHex());
-    m_probes.append(line);
-    return resendUntil([&] { send(probe); }, [&] { return m_lines.contains(line); });
-}
-
-QStringList MidiPeerProcess::payload() const
-{
-    QStringList lines = m_lines;
-    lines.removeIf([this](const QString &line) { return m_probes.contains(line); });
-    return lines;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QHash>
 #include <QProcess>
 #include <QStringList>
 
@@ -26,16 +27,19 @@ public:
     void sendHex(const QByteArray &bytes) { m_process.write(bytes.toHex(' ') + '\n'); }
     bool finish(); // closes stdin; true once the peer has exited
 
-    QStringList lines() const { return m_lines; }
+    QStringList lines() const { return m_lines; } // the probes left out
     // Listen mode: the one-byte probe, sent by send, is heard.
-    bool hears(const QByteArray &probe, const std::function<void(const QByteArray &)> &send);
-    QStringList payload() const; // lines() without the probes heard
+    bool hears(const QByteArray &probe, const std::function<void(const QByteArray &)> &send)
+    {
+        const QString line = QString::fromLatin1(probe.toHex());
+        m_probes.insert(line, false);
+        return resendUntil([&] { send(probe); }, [&] { return m_probes.value(line); });
+    }
     QProcess &process() { return m_process; }
 
 private:
     QProcess m_process;
-    QByteArray m_pending;
     QStringList m_lines;
-    QStringList m_probes;
+    QHash<QString, bool> m_probes; // heard yet?
     bool m_ready = false;
 };
