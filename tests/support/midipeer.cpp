@@ -1,14 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A second JACK MIDI client for tests and benchmarks, on RtMidi like the product.
-//
-//   midipeer send NAME [--notes N --interval-us U]
-//     opens a virtual output NAME (client NAME), prints "ready", then sends each hex
-//     line read from stdin ("90 3c 64") until EOF; with --notes, sends N Note Ons
-//     instead (note = i % 128, velocity = 1 + i / 128 % 127) and prints
-//     "<hex> <steady-clock ns>" for each.
-//   midipeer listen PATTERN
-//     waits (10 s at most) for an output port whose name contains PATTERN, connects
-//     to it, prints "ready", then one hex line per message until stdin closes.
+// A second JACK MIDI client for tests and benchmarks, on RtMidi like the product. Both
+// modes print "ready" once their port is up. "send" then sends each hex line read from
+// stdin, or with --notes N timed Note Ons, each printed with its steady-clock ns; "listen"
+// connects to the first output whose name contains PATTERN and prints what it hears.
 #include <RtMidi.h>
 
 #include <chrono>
