@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The application's Live link against a scripted server: the search, the connection's
-// life cycle, the bytes every sender writes, what each validated message changes.
+// The application's Live link: search, connection, bytes sent, what each message changes.
 #include "liveclientharness.h"
 #include "serverportfile.h"
 #include "songlists.h"
@@ -58,8 +57,7 @@ class TestLiveClient : public QObject
     Q_OBJECT
 
 private slots:
-    // The port comes from server.json (6000 without one) and is read again on every
-    // detection; once connected the loop stops.
+    // The port comes from server.json (6000 without one), read on every tick until connected.
     void findsThePublishedPort_data()
     {
         QTest::addColumn<bool>("fromDefault");
@@ -99,7 +97,6 @@ private slots:
         QVERIFY(!h.log.contains(QStringLiteral("Checking server reachability at 127.0.0.1:6000.")));
         QCOMPARE(h.server.acceptedCount(), 2); // the probe, then the connection
         QCOMPARE(h.server.openConnections(), 1);
-        // The detector's lines carry a time stamp.
         const QRegularExpression stamp(
             "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] ");
         for (const QString &line : h.log.outLines())
@@ -123,8 +120,7 @@ private slots:
         QCOMPARE(h.log.count("Performing server detection. Attempt #2"), 0);
     }
 
-    // A probe that gets no answer times out; a detector destroyed while its probe
-    // waits must not hear the late result.
+    // A probe without answer times out; a detector destroyed while it waits hears nothing.
     void blackHoledPortDoesNotStallTheLoop()
     {
         QTcpServer listener;
@@ -148,9 +144,8 @@ private slots:
         QTest::qWait(50); // let the posted result run
         QCOMPARE(h.notDetected(port), notDetected);
     }
-    // However the bytes are cut, the token validates and is answered once, and the
-    // time-out does nothing later; nothing after a bad length is dispatched. Every end is
-    // reported and the search restarted once; nothing is written unvalidated or after.
+    // However cut, the token validates, is answered once, the time-out does nothing; nothing
+    // after a bad length is dispatched. Each end: one report, one restart, nothing written.
     void handshake_data()
     {
         QTest::addColumn<QByteArray>("greeting");
@@ -228,7 +223,6 @@ private slots:
                  validated ? QByteArray(livelink::kClientIdentity) : QByteArray());
     }
 
-    // A client destroyed with its connection open reports nothing.
     void destroyedClientReportsNothing()
     {
         LiveClientHarness h;
@@ -297,9 +291,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.server.received(), expected + bytes({1, 2}), 10000);
     }
 
-    // What validated messages change, one line per change. Every map replaces all four
-    // mappings; Live's setlist is shown, not echoed; the views hear of every pool read,
-    // even when its setlist was not; bad bodies change nothing and keep the connection.
+    // One line per change. A map replaces all four; Live's setlist is shown, not echoed;
+    // views hear of every pool read, setlist or not; bad bodies change nothing, stay open.
     void dispatch_data()
     {
         QTest::addColumn<QList<QByteArray>>("payloads");

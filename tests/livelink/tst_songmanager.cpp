@@ -95,14 +95,11 @@ private slots:
         QTest::addColumn<int>("index"); // -1: none
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QList<int>>("sent");
-        const QStringList abc{"A", "B", "C"};
+        const QStringList abc{"A", "B", "C"}, abcn{"A", "B", "C", "N"};
         QTest::newRow("first song") << QStringList() << -1 << QStringList{"N"} << QList<int>{4, 3};
-        QTest::newRow("none appends")
-            << abc << -1 << QStringList({"A", "B", "C", "N"}) << QList<int>{4};
-        QTest::newRow("past the end appends")
-            << abc << 7 << QStringList({"A", "B", "C", "N"}) << QList<int>{4};
-        QTest::newRow("negative appends")
-            << abc << -5 << QStringList({"A", "B", "C", "N"}) << QList<int>{4};
+        QTest::newRow("none appends") << abc << -1 << abcn << QList<int>{4};
+        QTest::newRow("past the end appends") << abc << 7 << abcn << QList<int>{4};
+        QTest::newRow("negative appends") << abc << -5 << abcn << QList<int>{4};
         QTest::newRow("front") << abc << 0 << QStringList({"N", "A", "B", "C"}) << QList<int>{4};
         QTest::newRow("middle") << abc << 1 << QStringList({"A", "N", "B", "C"}) << QList<int>{4};
     }

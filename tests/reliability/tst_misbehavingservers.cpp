@@ -37,7 +37,6 @@ private slots:
         QFETCH(QByteArray, greeting);
         QFETCH(bool, closesMidFrame);
         QFETCH(bool, takesConnections);
-        // Both with the timings they ship with.
         LiveClientHarness h(SocketClient::kDefaultValidationTimeout);
         h.detector.setInterval(ServerDetector::kDefaultInterval);
         h.server.stopListening();

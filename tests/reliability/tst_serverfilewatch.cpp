@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
-// server.json is watched: both programs go to Live as soon as it publishes its port.
-#include "daemonlivefixture.h"
-#include "liveclientharness.h"
-#include "livereconnector.h"
+// server.json is watched through renames over it, and from before its folder exists.
+#include "livebytes.h"
 #include "serverfilewatcher.h"
-#include "serverportfile.h"
 
 #include <QDir>
 #include <QSaveFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+using livebytes::portJson;
 
 namespace {
 
@@ -73,28 +74,6 @@ private slots:
                 QTest::qWait(100); // nothing to wait for: an event that must not come
             QCOMPARE(changes.count(), int(reported));
             changes.clear();
-        }
-    }
-
-    // The application's detector ticks and the daemon's reconnection waits an hour here:
-    // only the file can bring them to Live, before and after a teardown.
-    void bothProgramsFindLiveWhenItPublishes()
-    {
-        LiveClientHarness h;
-        h.home.writeServerJson(portJson(ScriptedLiveServer::closedPort()));
-        h.detector.startDetection();
-        Rig rig(AbletonSocket::Timing{1h, 1h});
-        LiveReconnector reconnector(rig.socket, serverportfile::serverConfigPath(), 1h);
-        reconnector.start();
-        for (int round = 1; round <= 2; ++round) {
-            ScriptedLiveServer live;
-            live.setGreeting(frame(livelink::kServerIdentity));
-            h.home.writeServerJson(portJson(live.port()));
-            QTRY_COMPARE(h.status.count(kConnected), round);
-            QTRY_VERIFY(rig.socket.serverValidated());
-            live.closeClients();
-            QTRY_VERIFY(h.detector.isDetecting());
-            QTRY_VERIFY(!rig.socket.isConnected());
         }
     }
 };
