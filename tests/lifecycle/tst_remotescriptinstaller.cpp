@@ -12,7 +12,6 @@
 using namespace RemoteScriptInstaller;
 using namespace lifecyclefixtures;
 
-// Each test gets a fresh home, shipped folder and default User Library.
 class TestRemoteScriptInstaller : public QObject
 {
     Q_OBJECT
@@ -69,7 +68,6 @@ private slots:
             << "file" << QByteArray("  1.5.0 \r\n") << false << upToDate;
         QTest::newRow("older") << "file" << QByteArray("1.4.0") << true
                                << "updated(1.4.0 -> 1.5.0)";
-        // Still replaced.
         QTest::newRow("newer than shipped")
             << "file" << QByteArray("2.0.0") << false << "updated(2.0.0 -> 1.5.0)";
         QTest::newRow("fresh install") << "none" << QByteArray() << false << installed;

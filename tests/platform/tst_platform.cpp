@@ -3,11 +3,6 @@
 #include "midiportid.h"
 #include "singleinstancelock.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSysInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>
@@ -102,17 +97,9 @@ private slots:
 
     // The text and its newline went out as two writes: lines from the probe's pool
     // thread and the main thread mixed mid-line.
-    void concurrentLogLinesStayWhole_data()
-    {
-        QTest::addColumn<int>("threads");
-        QTest::addColumn<int>("lines");
-        QTest::newRow("two writers") << 2 << 20000;
-        QTest::newRow("eight writers") << 8 << 5000;
-    }
     void concurrentLogLinesStayWhole()
     {
-        QFETCH(int, threads);
-        QFETCH(int, lines);
+        constexpr int threads = 8, lines = 5000;
         QTemporaryFile file;
         QVERIFY(file.open());
         std::fflush(stdout);
@@ -120,7 +107,7 @@ private slots:
         QVERIFY(::dup2(file.handle(), STDOUT_FILENO) == STDOUT_FILENO);
         std::vector<std::thread> writers;
         for (int t = 0; t < threads; ++t)
-            writers.emplace_back([t, lines] {
+            writers.emplace_back([t] {
                 for (int i = 0; i < lines; ++i)
                     mlog::out(QStringLiteral("writer %1 line %2 end").arg(t).arg(i));
             });

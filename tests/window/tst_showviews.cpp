@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "backgroundcolorbox.h"
 #include "customheaderview.h"
-#include "pressbutton.h"
 #include "toppaddedtextfieldcell.h"
 #include "windowfixture.h"
 
@@ -47,13 +46,6 @@ public:
         return false;
     }
 };
-
-template <class W> void showAndWait(W &widget, int width, int height)
-{
-    widget.resize(width, height);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
-}
 
 } // namespace
 
@@ -201,56 +193,9 @@ private slots:
         QVERIFY((rowFlags & Qt::ItemIsDragEnabled) && !(rowFlags & Qt::ItemIsDropEnabled));
     }
 
-    // Fires on press, once; held down no repeat; released outside nothing cancelled.
-    void pressButtonFiresOncePerPress()
-    {
-        PressButton button;
-        showAndWait(button, 80, 80);
-        QSignalSpy fired(&button, &QAbstractButton::clicked);
-        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(40, 40));
-        QCOMPARE(fired.count(), 1);
-        QVERIFY(button.isDown());
-        QTRY_VERIFY(!button.isDown()); // the highlight goes after a moment
-        QTest::mouseMove(&button, QPoint(200, 200));
-        QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 200));
-        QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(40, 40));
-        QTest::mouseClick(&button, Qt::RightButton, {}, QPoint(40, 40));
-        QCOMPARE(fired.count(), 2);
-    }
-
-    // An empty table swallows a click: nothing to select, nothing the user's. After
-    // entries vanish the row number stays, so the refresh can see it is past the end;
-    // reloads are not selection changes.
-    void tableSelection()
-    {
-        RecordingSender sender;
-        SongManager songs(sender);
-        SongTableModel model(songs, SongTableModel::Kind::Setlist);
-        StageRunTableView table;
-        table.setModel(&model);
-        showAndWait(table, 300, 300);
-        QSignalSpy mouseDowns(&table, &StageRunTableView::userMouseDown);
-        QSignalSpy changes(&table, &StageRunTableView::selectionDidChange);
-        QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, QPoint(50, 20));
-        QCOMPARE(mouseDowns.count(), 0);
-        songs.replaceSetlist(songsNamed(letters("ABC")));
-        table.reloadData();
-        QTest::mouseClick(table.viewport(), Qt::LeftButton, {},
-                          table.visualRect(model.index(2, 0)).center());
-        QCOMPARE(mouseDowns.count(), 1);
-        QCOMPARE(table.selectedRow(), 2);
-        songs.replaceSetlist(songsNamed(letters("A")));
-        table.reloadData();
-        QCOMPARE(table.selectedRow(), 2);
-        QCOMPARE(table.selectionModel()->selectedRows().size(), 0);
-        table.selectRow(0);
-        table.deselectAll();
-        QCOMPARE(table.selectedRow(), -1);
-        QCOMPARE(changes.count(), 3);
-    }
-
-    // White spaced titles on black; cell text two points lower.
-    void headerAndCells()
+    // White spaced titles on black; cell text two points lower; the background box
+    // repaints on a property change, its triangle darkening the upper-left half only.
+    void customPainting()
     {
         CustomHeaderView header;
         QCOMPARE(header.title(), QStringLiteral("S O N G P O O L"));
@@ -267,13 +212,11 @@ private slots:
         QVERIFY(white > 0);
         QCOMPARE(TopPaddedTextFieldCell::drawingRectForBounds(QRect(10, 20, 100, 30)),
                  QRect(10, 22, 100, 30));
-    }
 
-    // A property change repaints; the triangle darkens the upper-left half only.
-    void backgroundBoxRepaintsAndDraws()
-    {
         BackgroundColorBox box;
-        showAndWait(box, 200, 100);
+        box.resize(200, 100);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
         PaintCounter counter;
         box.installEventFilter(&counter);
         QCoreApplication::processEvents();

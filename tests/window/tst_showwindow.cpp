@@ -78,12 +78,14 @@ private slots:
     // Live's positions are shown, not sent back, and its setlist with old names shows the
     // pool's. A click that changes the selection is sent once. A click that leaves it as
     // it was keeps the user flag, so the next position from Live is sent back once.
-    // Arrow keys count as the user's; other keys not.
+    // Arrow keys count as the user's; other keys and a click on an empty setlist not.
     void selectionEchoRule()
     {
         ShowWindowFixture f;
-        f.load(letters("ABC"), letters("ABC"));
         f.show();
+        QTest::mouseClick(f.setList->viewport(), Qt::LeftButton);
+        QVERIFY(!f.setlistPane->isUserSelectionChange());
+        f.load(letters("ABC"), letters("ABC"));
         f.poolPane->selectSetlistRow(1);
         f.poolPane->selectSetlistRow(-1); // positions Live cannot mean change nothing
         f.poolPane->selectSetlistRow(3);
@@ -177,17 +179,25 @@ private slots:
         QCOMPARE(f.sender.types(), QList<int>({4}));
     }
 
-    // Each fires once; both play buttons show the playing state, and a missing image
-    // keeps the one shown.
-    void transportButtons()
+    // Each transport button fires once on a left press, its highlight going after a
+    // moment; both play buttons show the playing state, and a missing image keeps the one
+    // shown. The MIDI button asks for the mapping window; the switch stores the setting,
+    // which a window loaded later shows; the bridge button launches the daemon; About
+    // names the version and Help the support address.
+    void paneButtons()
     {
         ShowWindowFixture f;
         f.show();
-        for (const char *name : {"setlistPlayButton", "stopButton", "prevButton", "nextButton"})
+        QSignalSpy midiRequests(f.setlistPane, &StagerunViewController::midiMapWindowRequested);
+        for (const char *name :
+             {"setlistPlayButton", "stopButton", "prevButton", "nextButton", "midiMapButton"})
             QTest::mouseClick(f.setlistPane->findChild<QAbstractButton *>(name), Qt::LeftButton);
+        QAbstractButton *a = f.setlistPane->setlistPlayButton();
+        QTest::mouseClick(a, Qt::RightButton);
         QCOMPARE(f.sender.messages,
                  (QList<QByteArray>{"\x01\x01", "\x01\x02", "\x01\x03", "\x01\x04"}));
-        QAbstractButton *a = f.setlistPane->setlistPlayButton();
+        QCOMPARE(midiRequests.count(), 1);
+        QTRY_VERIFY(!f.setlistPane->findChild<QAbstractButton *>("nextButton")->isDown());
         QAbstractButton *b = f.poolPane->songpoolPlayButton();
         f.window->updatePlayButton(true);
         QCOMPARE(a->property("imageName").toString() + b->property("imageName").toString(),
@@ -198,11 +208,28 @@ private slots:
         f.setlistPane->setImageRoot(QStringLiteral(":/nowhere/"));
         f.setlistPane->setPlayButtonImage(true);
         QCOMPARE(a->property("imageName").toString(), QStringLiteral("play"));
+
+        QCheckBox *sw = f.poolPane->autoConnectToDaemonStatus();
+        for (const bool on : {true, false}) {
+            QTest::mouseClick(sw, Qt::LeftButton, {}, QPoint(10, sw->height() / 2));
+            QCOMPARE(QSettings().value(StagerunViewController::autoConnectKey).toBool(), on);
+            QCOMPARE(ShowWindowFixture().poolPane->autoConnectToDaemonStatus()->isChecked(), on);
+        }
+        QCOMPARE(f.launcher.launches, 0);
+        QTest::mouseClick(
+            f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
+            Qt::LeftButton);
+        QCOMPARE(f.launcher.launches, 1);
+        QVERIFY(f.poolPane->orderFrontStandardAboutPanel()->text().contains("Version 1.5"));
+        QMessageBox *help = f.poolPane->showHelp();
+        QCOMPARE(help->text(), QStringLiteral("Marquell Help"));
+        QVERIFY(help->informativeText().contains(QLatin1Char('@')));
     }
 
-    // The user's cue mode is sent as mode 1 or 2; Live's mode and tempo are shown, never
-    // sent back; the tempo keeps its decimals.
-    void cueModeAndTempo()
+    // The user's cue mode is sent as mode 1 or 2; Live's mode and tempo and the detector's
+    // reports (queued from its delegate, grey until the first) are shown, never sent back;
+    // the tempo keeps its decimals.
+    void readouts()
     {
         ShowWindowFixture f;
         QComboBox *box = f.poolPane->cueModeComboBoxCell();
@@ -222,13 +249,7 @@ private slots:
             shown << f.setlistPane->bpmDisplayField()->text();
         }
         QCOMPARE(shown, (QStringList{"120.0", "120.33", "0.1", "999.99"}));
-        QVERIFY(f.sender.messages.isEmpty());
-    }
 
-    // Queued from the detector's delegate, shown on the setlist pane; grey until then.
-    void statusReadouts()
-    {
-        ShowWindowFixture f;
         QCOMPARE(f.setlistPane->statusIndicatorColor(), StagerunViewController::lampGrey);
         ServerDetectorDelegate *d = f.window->delegatePane();
         using C = StagerunViewController;
@@ -245,35 +266,7 @@ private slots:
             QCOMPARE(f.setlistPane->statusIndicatorColor(), lamp);
             QVERIFY(f.setlistPane->statusIndicatorButton()->styleSheet().contains(lamp.name()));
         }
-    }
-
-    // The switch stores the setting, which a window loaded later shows; the bridge
-    // button launches the daemon; the MIDI button asks for the mapping window; About
-    // names the version and Help the support address.
-    void paneButtonsAndPanels()
-    {
-        ShowWindowFixture f;
-        f.show();
-        QSignalSpy midiRequests(f.setlistPane, &StagerunViewController::midiMapWindowRequested);
-        QTest::mouseClick(
-            f.setlistPane->findChild<QAbstractButton *>(QStringLiteral("midiMapButton")),
-            Qt::LeftButton);
-        QCOMPARE(midiRequests.count(), 1);
-        QCheckBox *sw = f.poolPane->autoConnectToDaemonStatus();
-        for (const bool on : {true, false}) {
-            QTest::mouseClick(sw, Qt::LeftButton, {}, QPoint(10, sw->height() / 2));
-            QCOMPARE(QSettings().value(StagerunViewController::autoConnectKey).toBool(), on);
-            QCOMPARE(ShowWindowFixture().poolPane->autoConnectToDaemonStatus()->isChecked(), on);
-        }
-        QCOMPARE(f.launcher.launches, 0);
-        QTest::mouseClick(
-            f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
-            Qt::LeftButton);
-        QCOMPARE(f.launcher.launches, 1);
-        QVERIFY(f.poolPane->orderFrontStandardAboutPanel()->text().contains("Version 1.5"));
-        QMessageBox *help = f.poolPane->showHelp();
-        QCOMPARE(help->text(), QStringLiteral("Marquell Help"));
-        QVERIFY(help->informativeText().contains(QLatin1Char('@')));
+        QVERIFY(f.sender.messages.isEmpty());
     }
 
     // Panes collapse only through the toggle, never by dragging the divider. Collapsing
