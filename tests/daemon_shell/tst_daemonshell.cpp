@@ -21,7 +21,6 @@
 
 namespace {
 
-// A login item whose state the test sets; enable fails when failure is set.
 struct FakeLoginItem final : LoginItem
 {
     bool isEnabled() override { return enabled; }
@@ -36,7 +35,6 @@ struct FakeLoginItem final : LoginItem
     std::optional<LoginItemError> failure;
 };
 
-// Answers every alert at once and keeps its two texts.
 struct RecordingPrompts final : DaemonPrompts
 {
     void showError(const QString &description, const QString &suggestion) override
@@ -46,7 +44,6 @@ struct RecordingPrompts final : DaemonPrompts
     QList<QStringList> shown;
 };
 
-// Toggling flips the selection, as the daemon's MIDI thru does.
 struct FakeThru final : ThruControl
 {
     QList<Source> availableSources() const override { return sources; }
@@ -75,7 +72,6 @@ QStringList rows(QMenu &menu)
     return out;
 }
 
-// Reports of either kind, in order.
 template <class... Event> QVariantList events(const Event &...event)
 {
     return {QVariant::fromValue(event)...};
@@ -100,9 +96,7 @@ struct Shell
 
 const QString installed =
     QStringLiteral("/Applications/Marquell.app/Contents/Library/LoginItems/MarquellDaemon.app");
-const QString downloaded =
-    QStringLiteral("/Users/ann/Downloads/Marquell.app/Contents/Library/LoginItems/"
-                   "MarquellDaemon.app");
+const QString downloaded = "/Users/ann/Downloads" + installed.sliced(installed.indexOf("/Marq"));
 const QString label = LaunchAgentLoginItem::label;
 const QString outside = QStringLiteral(
     "Marquell has to be in your Applications folder before the iOS Bridge can start at login.");
@@ -115,7 +109,7 @@ void writeFile(const QString &path, const QByteArray &content)
 }
 
 // A launch agent in a temporary home, with a launchctl stand-in there that appends its
-// arguments as one line to "calls" beside it and exits with the status setStatus() gave.
+// arguments as one line to "calls" beside it and exits with $FAKE_LAUNCHCTL_STATUS.
 struct Agent
 {
     explicit Agent(const QString &bundle = installed, const QString &tool = {})
@@ -127,11 +121,7 @@ struct Agent
                   "exit \"${FAKE_LAUNCHCTL_STATUS:-0}\"\n");
         QFile(home.path() + QStringLiteral("/launchctl"))
             .setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        setStatus(0);
-    }
-    static void setStatus(int status)
-    {
-        qputenv("FAKE_LAUNCHCTL_STATUS", QByteArray::number(status));
+        qputenv("FAKE_LAUNCHCTL_STATUS", "0");
     }
     QStringList takeCalls() const // the lines so far; reading clears them
     {
@@ -153,7 +143,7 @@ class TestDaemonShell : public QObject
     Q_OBJECT
 
 private slots:
-    void menuAfterStartup()
+    void menuAndThruSubmenu()
     {
         Shell shell;
         QCOMPARE(shell.delegate.menu().title(), QStringLiteral("Marquell Network"));
@@ -166,6 +156,21 @@ private slots:
 
         QVERIFY(QFile::exists(QStringLiteral(":/images/note.svg"))); // the tray's icon is linked in
         QVERIFY(!shell.delegate.showInTray()); // offscreen there is no tray; nothing else stops
+
+        QMenu &thru = shell.delegate.thruMenu();
+        emit thru.aboutToShow();
+        QCOMPARE(rows(thru), QStringList{"No MIDI inputs"});
+        QVERIFY(!thru.actions().first()->isEnabled());
+
+        shell.thru.sources = {{-7, QStringLiteral("Pedal")}, {42, QStringLiteral("Keys")}};
+        shell.thru.selected = {42};
+        emit thru.aboutToShow();
+        QCOMPARE(rows(thru), (QStringList{"Pedal", "Keys"})); // rebuilt, not appended
+        QCOMPARE(thru.actions().at(0)->data().toInt(), -7);
+        QCOMPARE(thru.actions().at(0)->isChecked(), false);
+        QCOMPARE(thru.actions().at(1)->isChecked(), true);
+        thru.actions().at(0)->trigger();
+        QCOMPARE(shell.thru.selected, (QSet<qint32>{-7, 42}));
     }
 
     // The status rows and the port line after the Live link's and the listener's reports:
@@ -271,25 +276,6 @@ private slots:
                  refused ? statuscolors::systemRed : statuscolors::grey);
     }
 
-    void thruSubmenu()
-    {
-        Shell shell;
-        QMenu &thru = shell.delegate.thruMenu();
-        emit thru.aboutToShow();
-        QCOMPARE(rows(thru), QStringList{"No MIDI inputs"});
-        QVERIFY(!thru.actions().first()->isEnabled());
-
-        shell.thru.sources = {{-7, QStringLiteral("Pedal")}, {42, QStringLiteral("Keys")}};
-        shell.thru.selected = {42};
-        emit thru.aboutToShow();
-        QCOMPARE(rows(thru), (QStringList{"Pedal", "Keys"})); // rebuilt, not appended
-        QCOMPARE(thru.actions().at(0)->data().toInt(), -7);
-        QCOMPARE(thru.actions().at(0)->isChecked(), false);
-        QCOMPARE(thru.actions().at(1)->isChecked(), true);
-        thru.actions().at(0)->trigger();
-        QCOMPARE(shell.thru.selected, (QSet<qint32>{-7, 42}));
-    }
-
     void enableOnStartup_data()
     {
         QTest::addColumn<bool>("enabledBefore");
@@ -349,7 +335,7 @@ private slots:
         const QString plist = item.plistPath(label);
         QCOMPARE(plist, agent.home.path() + "/Library/LaunchAgents/" + label + ".plist");
         writeFile(plist, "stale");
-        agent.setStatus(113); // not loaded
+        qputenv("FAKE_LAUNCHCTL_STATUS", "113"); // not loaded
         QVERIFY(!item.isEnabled());
         QCOMPARE(agent.takeCalls(), QStringList{"print gui/501/" + label});
 
@@ -370,7 +356,7 @@ private slots:
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(written.readAll()), expected);
         QCOMPARE(agent.takeCalls(), QStringList{"bootstrap gui/501 " + plist});
-        agent.setStatus(0);
+        qputenv("FAKE_LAUNCHCTL_STATUS", "0");
         QVERIFY(item.isEnabled());
 
         item.disable();

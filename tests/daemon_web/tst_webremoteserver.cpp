@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The web remote over real sockets (a scripted Live server, the daemon's Live side
-// and WebSocket browsers), then its pure parts.
+// The web remote over real sockets against a scripted Live server, then its pure parts.
 #include "livebytes.h"
 #include "log.h"
 #include "qrcode.h"
@@ -50,11 +49,25 @@ class TestWebRemoteServer : public QObject
     Q_OBJECT
 
 private slots:
-    // A late browser gets everything at once; after that only what changed.
+    // A taken port falls back to one the system picks, and the log says where the page
+    // is. Another site's page is refused before it sees anything. A late browser gets
+    // everything at once; after that only what changed.
     void stateOnConnectThenDeltas()
     {
-        WebRemoteRig rig;
+        mlog::Capture log;
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::Any, 0));
+        WebRemoteRig rig({}, taken.serverPort());
+        QVERIFY(rig.web.usingFallbackPort());
+        QVERIFY(rig.web.port() != 0 && rig.web.port() != taken.serverPort());
+        QVERIFY(log.contains(QString("🌐 Web remote at %1 (%2)")
+                                 .arg(rig.web.addresses().named, rig.web.addresses().numeric)));
+        QVERIFY(rig.web.addresses().named.endsWith(QString(".local:%1/").arg(rig.web.port())));
         QVERIFY(rig.start());
+        BrowserClient other(QStringLiteral("http://evil.example:%1").arg(rig.web.port()));
+        other.open(rig.web.port());
+        QTRY_VERIFY(!other.isOpen());
+        QVERIFY(other.messages.isEmpty());
         const BrowserClient *early = rig.page.get();
         QTRY_COMPARE(early->messages.size(), 1);
         QCOMPARE(early->messages.first().value("index"), QJsonValue(QJsonValue::Null));
@@ -102,90 +115,63 @@ private slots:
         QCOMPARE(late->messages.last(), json(R"({"type":"update","live":"down","playing":false})"));
     }
 
-    void commandsReachLive_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("toLive"); // empty: refused, nothing reaches Live
-        const auto row = [](const char *name, const char *json, const QByteArray &toLive = {}) {
-            QTest::newRow(name) << QByteArray(json) << toLive;
-        };
-        row("next", R"({"type":"transport","command":"next"})", bytes({1, 4}));
-        row("previous", R"({"type":"transport","command":"previous"})", bytes({1, 3}));
-        row("select", R"({"type":"select","index":1})", bytes({3, 1}));
-        row("cue end of song", R"({"type":"cueMode","mode":2})", bytes({7, 2}));
-        row("reorder", R"({"type":"setlist","ids":["2","1"]})",
-            bytes({4}) + u64(2) + text("Outro") + u64(1) + text("Intro"));
-        row("empty setlist", R"({"type":"setlist","ids":[]})", bytes({4}));
-        row("select past the end", R"({"type":"select","index":2})");
-        row("select between rows", R"({"type":"select","index":0.5})");
-        row("cue mode 3", R"({"type":"cueMode","mode":3})");
-        row("unknown command", R"({"type":"transport","command":"rewind"})");
-        row("unknown song", R"({"type":"setlist","ids":["2","99"]})");
-        row("id as a number", R"({"type":"setlist","ids":[2]})");
-    }
-    void commandsReachLive()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, toLive);
-        WebRemoteRig rig;
-        QVERIFY(rig.start());
-        rig.server.writeFrame(kSongData);
-        QTRY_COMPARE(merged(rig.page->messages).value("setlist").toArray().size(), 2);
-        rig.page->send(command);
-        if (toLive.isEmpty()) {
-            rig.page->send(kStopJson);
-            QVERIFY(rig.liveReceived(kStop)); // and nothing before it
-            QVERIFY(rig.page->isOpen());      // a refused command does not cost the connection
-        } else {
-            QVERIFY(rig.liveReceived(toLive));
-        }
-    }
-
-    // A page that sends what it must not is dropped alone; what it sent before that and
-    // what the others send still reach Live. The burst goes through, the message after
-    // it does not.
-    void badPageIsDroppedAlone_data()
+    // What a page sends and what reaches Live before the next stop. A refused command
+    // costs nothing; a page that sends what it must not is dropped alone, and the other
+    // page still reaches Live. The burst goes through, the message after it does not.
+    void pageMessages_data()
     {
         QTest::addColumn<QByteArrayList>("sent"); // text messages; an empty one: binary
         QTest::addColumn<QByteArray>("toLive");
-        QTest::newRow("not JSON") << QByteArrayList{"{\"type\":"} << QByteArray();
-        QTest::newRow("JSON array") << QByteArrayList{"[1]"} << QByteArray();
-        QTest::newRow("binary") << QByteArrayList{{}} << QByteArray();
-        QTest::newRow("oversize") << QByteArrayList{"{\"type\":\"" + QByteArray(20000, 'x') + "\"}"}
-                                  << QByteArray();
-        QTest::newRow("past the rate") << QByteArrayList(6, kStopJson) << kStop.repeated(5);
+        QTest::addColumn<bool>("dropped");
+        const auto row = [](const char *name, const QByteArrayList &sent,
+                            const QByteArray &toLive = {}, bool dropped = false) {
+            QTest::newRow(name) << sent << toLive << dropped;
+        };
+        row("next", {R"({"type":"transport","command":"next"})"}, bytes({1, 4}));
+        row("previous", {R"({"type":"transport","command":"previous"})"}, bytes({1, 3}));
+        row("select", {R"({"type":"select","index":1})"}, bytes({3, 1}));
+        row("cue end of song", {R"({"type":"cueMode","mode":2})"}, bytes({7, 2}));
+        row("reorder", {R"({"type":"setlist","ids":["2","1"]})"},
+            bytes({4}) + u64(2) + text("Outro") + u64(1) + text("Intro"));
+        row("empty setlist", {R"({"type":"setlist","ids":[]})"}, bytes({4}));
+        row("select past the end", {R"({"type":"select","index":2})"});
+        row("select between rows", {R"({"type":"select","index":0.5})"});
+        row("cue mode 3", {R"({"type":"cueMode","mode":3})"});
+        row("unknown command", {R"({"type":"transport","command":"rewind"})"});
+        row("unknown song", {R"({"type":"setlist","ids":["2","99"]})"});
+        row("id as a number", {R"({"type":"setlist","ids":[2]})"});
+        row("not JSON", {"{\"type\":"}, {}, true);
+        row("JSON array", {"[1]"}, {}, true);
+        row("binary", {{}}, {}, true);
+        row("oversize", {"{\"type\":\"" + QByteArray(20000, 'x') + "\"}"}, {}, true);
+        row("past the rate", QByteArrayList(6, kStopJson), kStop.repeated(5), true);
     }
-    void badPageIsDroppedAlone()
+    void pageMessages()
     {
         QFETCH(QByteArrayList, sent);
         QFETCH(QByteArray, toLive);
+        QFETCH(bool, dropped);
         WebRemoteRig rig({16384, 0.5, 5, 5});
         QVERIFY(rig.start());
-        auto good = rig.browser();
-        QVERIFY(good);
+        rig.server.writeFrame(kSongData);
+        QTRY_COMPARE(merged(rig.page->messages).value("setlist").toArray().size(), 2);
+        auto other = rig.browser();
+        QVERIFY(other);
         for (const QByteArray &text : sent) {
             if (text.isEmpty())
                 rig.page->socket.sendBinaryMessage("\x01\x04");
             else
                 rig.page->send(text);
         }
-        QTRY_VERIFY(!rig.page->isOpen());
-        QCOMPARE(rig.web.browserCount(), 1);
-        good->send(kStopJson);
-        QVERIFY(rig.liveReceived(toLive + kStop));
+        if (dropped) {
+            QTRY_VERIFY(!rig.page->isOpen());
+            QCOMPARE(rig.web.browserCount(), 1);
+        }
+        (dropped ? other : rig.page)->send(kStopJson);
+        QVERIFY(rig.liveReceived(toLive + kStop)); // and nothing else before it
+        QCOMPARE(rig.page->isOpen(), !dropped);
         rig.server.writeFrame(tempo(9000));
-        QTRY_COMPARE(good->messages.last(), json(R"({"type":"update","tempo":90})"));
-    }
-
-    // Pages of the daemon's own origin are let in by every test here; another site's are
-    // refused before they see anything.
-    void otherOriginRefused()
-    {
-        WebRemoteRig rig;
-        BrowserClient page(QStringLiteral("http://evil.example:%1").arg(rig.web.port()));
-        page.open(rig.web.port());
-        QTRY_VERIFY(!page.isOpen());
-        QVERIFY(page.messages.isEmpty());
+        QTRY_COMPARE(other->messages.last(), json(R"({"type":"update","tempo":90})"));
     }
 
     void pin()
@@ -225,20 +211,6 @@ private slots:
         auto later = rig.browser();
         QVERIFY(later);
         QTRY_COMPARE(later->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
-    }
-
-    // A taken port falls back to one the system picks; the log says where the page is.
-    void portFallbackAndPage()
-    {
-        mlog::Capture log;
-        QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::Any, 0));
-        WebRemoteRig rig({}, taken.serverPort());
-        QVERIFY(rig.web.usingFallbackPort());
-        QVERIFY(rig.web.port() != 0 && rig.web.port() != taken.serverPort());
-        QVERIFY(log.contains(QString("🌐 Web remote at %1 (%2)")
-                                 .arg(rig.web.addresses().named, rig.web.addresses().numeric)));
-        QVERIFY(rig.web.addresses().named.endsWith(QString(".local:%1/").arg(rig.web.port())));
     }
 
     // The pure parts: which pages may drive the show, and the QR code of its address.

@@ -40,20 +40,16 @@ public:
 class PhoneClient final
 {
 public:
-    PhoneClient()
+    explicit PhoneClient(quint16 port)
     {
+        m_socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
             m_reader.feed(m_socket.readAll());
             for (auto frame = m_reader.next(); frame.status == FrameReader::Status::Frame;
                  frame = m_reader.next())
                 frames.append(frame.payload);
         });
-    }
-    bool connectTo(quint16 port) // waits until connected
-    {
-        m_socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
-        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        return QTest::qWaitFor([this] { return isOpen(); }, 2000);
     }
     // One piece per event-loop turn, so the daemon sees separate reads.
     void write(const QList<QByteArray> &pieces)
@@ -85,9 +81,8 @@ public:
     QList<QByteArray> sent;
 };
 
-// The daemon's Live side and phone side wired as main wires them, against a scripted
-// Live server, with fast timers and a settings file in a temporary home. The DNS-SD
-// tests use the real advertiser.
+// The daemon's Live and phone sides wired as main wires them, against a scripted Live
+// server, with fast timers and settings in a temporary home; any advertiser.
 template <class Advertiser> struct PhoneRigWith
 {
     explicit PhoneRigWith(iOSSocket::Options options = fastOptions())
@@ -116,9 +111,9 @@ template <class Advertiser> struct PhoneRigWith
     // A new phone connected and served its cached state.
     std::unique_ptr<PhoneClient> connectPhone()
     {
-        auto client = std::make_unique<PhoneClient>();
         QSignalSpy accepted(&phone, &iOSSocket::clientConnected);
-        const bool served = client->connectTo(phone.listeningPort()) &&
+        auto client = std::make_unique<PhoneClient>(phone.listeningPort());
+        const bool served = QTest::qWaitFor([&] { return client->isOpen(); }, 2000) &&
                             QTest::qWaitFor([&] { return accepted.count() == 1; });
         return served ? std::move(client) : nullptr;
     }

@@ -13,8 +13,7 @@
 #include <QTest>
 #include <QWebSocket>
 
-// A browser as the web remote sees it: one WebSocket with a chosen Origin, keeping
-// every JSON message the daemon sends.
+// A browser: one WebSocket with a chosen Origin, keeping every JSON message it gets.
 class BrowserClient final : public QObject
 {
     Q_OBJECT
@@ -26,7 +25,6 @@ public:
             messages.append(QJsonDocument::fromJson(t.toUtf8()).object());
         });
     }
-    // Opens ws://127.0.0.1:port/ws and waits for the handshake.
     bool open(quint16 port)
     {
         QSignalSpy connected(&socket, &QWebSocket::connected);
@@ -44,9 +42,7 @@ public:
 struct WebRemoteRig
 {
     explicit WebRemoteRig(WebRemoteServer::Limits limits = {}, quint16 port = 0)
-        : live(
-              cache, phone,
-              AbletonSocket::Timing{std::chrono::milliseconds(50), std::chrono::milliseconds(100)}),
+        : live(cache, phone, {std::chrono::milliseconds(50), std::chrono::milliseconds(100)}),
           web(cache, live, limits)
     {
         web.start(port);
@@ -70,7 +66,6 @@ struct WebRemoteRig
         auto client = std::make_unique<BrowserClient>(ownOrigin());
         return client->open(web.port()) ? std::move(client) : nullptr;
     }
-    // Waits until the server has received as many bytes, then compares them.
     bool liveReceived(const QByteArray &bytes)
     {
         if (!QTest::qWaitFor([&] { return server.received().size() >= bytes.size(); }))
