@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace livelink {
 namespace {
 
@@ -87,6 +89,63 @@ ServerMessage decodeSongPool(QByteArrayView payload)
     }
     update.setlistSection = SetlistSection::Present;
     return update;
+}
+
+ServerMessage decodeSections(QByteArrayView payload)
+{
+    if (payload.size() < 10)
+        return Malformed{quint8(ServerType::Sections), Fault::TooShort};
+    Sections out;
+    out.songId = readU64(payload, 1);
+    const int count = static_cast<quint8>(payload[9]);
+    qsizetype offset = 10;
+    for (int i = 0; i < count; ++i) {
+        if (payload.size() - offset < 8)
+            return Malformed{quint8(ServerType::Sections), Fault::Truncated};
+        Section section;
+        section.startMs = qFromBigEndian<quint32>(payload.data() + offset);
+        section.lengthMs = qFromBigEndian<quint32>(payload.data() + offset + 4);
+        offset += 8;
+        const std::optional<QByteArrayView> name = readText(payload, offset);
+        if (!name)
+            return Malformed{quint8(ServerType::Sections), Fault::Truncated};
+        std::optional<QString> text = decodeUtf8(*name);
+        if (!text)
+            return Malformed{quint8(ServerType::Sections), Fault::InvalidUtf8};
+        section.name = std::move(*text);
+        out.sections.append(std::move(section));
+    }
+    return out;
+}
+
+ServerMessage decodeSetlistMarks(QByteArrayView payload)
+{
+    if (payload.size() < 3)
+        return Malformed{quint8(ServerType::SetlistMarks), Fault::TooShort};
+    const qsizetype count = qFromBigEndian<quint16>(payload.data() + 1);
+    if (payload.size() - 3 < count)
+        return Malformed{quint8(ServerType::SetlistMarks), Fault::Truncated};
+    SetlistMarks out;
+    out.entries.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        out.entries.append(static_cast<quint8>(payload[3 + i]));
+    return out;
+}
+
+void appendU32(QByteArray &out, quint32 value)
+{
+    char bytes[4];
+    qToBigEndian(value, bytes);
+    out.append(bytes, 4);
+}
+
+QByteArray songMessage(ClientType type, quint64 songId, quint8 value)
+{
+    QByteArray out;
+    out.append(static_cast<char>(type));
+    appendU64(out, songId);
+    out.append(static_cast<char>(value));
+    return out;
 }
 
 } // namespace
@@ -200,6 +259,66 @@ QByteArray encodeClearAllMappings()
     return QByteArray(1, static_cast<char>(ClientType::ClearAllMappings));
 }
 
+QByteArray encodeSubscribe(quint8 features)
+{
+    return encodeByteMessage(features, ClientType::Subscribe);
+}
+
+QByteArray encodeJumpToSection(quint64 songId, quint8 section)
+{
+    return songMessage(ClientType::JumpToSection, songId, section);
+}
+
+QByteArray encodeSetStopAfter(quint64 songId, bool stopAfter)
+{
+    return songMessage(ClientType::SetStopAfter, songId, stopAfter ? 1 : 0);
+}
+
+QByteArray encodeSongPosition(const SongPosition &position)
+{
+    QByteArray out;
+    out.reserve(20);
+    out.append(static_cast<char>(ServerType::SongPosition));
+    appendU64(out, position.songId);
+    appendU32(out, position.elapsedMs);
+    appendU32(out, position.lengthMs);
+    out.append(static_cast<char>(position.section));
+    out.append(static_cast<char>(position.state));
+    out.append(static_cast<char>(position.pendingSection));
+    return out;
+}
+
+QByteArray encodeSections(const Sections &sections)
+{
+    QByteArray out;
+    out.append(static_cast<char>(ServerType::Sections));
+    appendU64(out, sections.songId);
+    const qsizetype count = std::min<qsizetype>(sections.sections.size(), 255);
+    out.append(static_cast<char>(count));
+    for (qsizetype i = 0; i < count; ++i) {
+        const Section &section = sections.sections[i];
+        appendU32(out, section.startMs);
+        appendU32(out, section.lengthMs);
+        const QByteArray name = utf8Prefix(section.name, kMaxTextBytes);
+        out.append(static_cast<char>(name.size()));
+        out.append(name);
+    }
+    return out;
+}
+
+QByteArray encodeSetlistMarks(const SetlistMarks &marks)
+{
+    QByteArray out;
+    out.append(static_cast<char>(ServerType::SetlistMarks));
+    const auto count = static_cast<quint16>(std::min<qsizetype>(marks.entries.size(), 0xFFFF));
+    char bytes[2];
+    qToBigEndian(count, bytes);
+    out.append(bytes, 2);
+    for (qsizetype i = 0; i < count; ++i)
+        out.append(static_cast<char>(marks.entries[i]));
+    return out;
+}
+
 QByteArray frame(QByteArrayView payload)
 {
     QByteArray out(4, '\0');
@@ -279,6 +398,19 @@ ServerMessage decodeServerMessage(QByteArrayView payload)
         if (!needs(5))
             break;
         return Tempo{qFromBigEndian<quint32>(payload.data() + 1)};
+    case ServerType::SongPosition:
+        if (!needs(20))
+            break;
+        return SongPosition{readU64(payload, 1),
+                            qFromBigEndian<quint32>(payload.data() + 9),
+                            qFromBigEndian<quint32>(payload.data() + 13),
+                            static_cast<quint8>(payload[17]),
+                            static_cast<quint8>(payload[18]),
+                            static_cast<quint8>(payload[19])};
+    case ServerType::Sections:
+        return decodeSections(payload);
+    case ServerType::SetlistMarks:
+        return decodeSetlistMarks(payload);
     default:
         return UnknownMessage{type};
     }

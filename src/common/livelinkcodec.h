@@ -32,6 +32,10 @@ enum class ServerType : quint8
     PingReply = 6,
     CueMode = 7,
     Tempo = 8,
+    // Only to clients that subscribed (ClientType::Subscribe).
+    SongPosition = 10,
+    Sections = 11,
+    SetlistMarks = 12,
 };
 
 enum class ClientType : quint8
@@ -45,7 +49,19 @@ enum class ClientType : quint8
     Ping = 6,
     CueMode = 7,
     ClearAllMappings = 9,
+    Subscribe = 10,
+    JumpToSection = 11,
+    SetStopAfter = 12,
 };
+
+// Features a client can subscribe to; the server sends types 10 to 12 only to subscribers.
+enum SubscribeFeature : quint8
+{
+    NoFeatures = 0,
+    SongPositionFeature = 0x01, // position, sections and setlist marks
+};
+
+constexpr quint8 kNoSection = 0xFF;
 
 // Transport tags: the commands of type 1 and the tags of the mapping messages.
 enum TransportTag : int
@@ -82,6 +98,9 @@ QByteArray encodePlaySongPoolSong(quint64 id);
 QByteArray encodePing(quint64 clock);
 QByteArray encodeCueMode(quint8 mode);
 QByteArray encodeClearAllMappings();
+QByteArray encodeSubscribe(quint8 features);
+QByteArray encodeJumpToSection(quint64 songId, quint8 section);
+QByteArray encodeSetStopAfter(quint64 songId, bool stopAfter);
 
 // The longest prefix of the text whose UTF-8 form fits in maxBytes.
 QByteArray utf8Prefix(const QString &text, qsizetype maxBytes);
@@ -163,13 +182,61 @@ struct Tempo
     float bpm() const { return static_cast<float>(hundredths) / 100.0f; }
 };
 
+struct SongPosition
+{
+    enum State : quint8
+    {
+        Playing = 0x01,
+        StopsAfterSong = 0x02, // a STOP locator or a "stop after" mark ends playback here
+        SectionJumpPending = 0x04,
+    };
+    quint64 songId = 0; // 0: no song at the play position
+    quint32 elapsedMs = 0;
+    quint32 lengthMs = 0;
+    quint8 section = kNoSection;
+    quint8 state = 0;
+    quint8 pendingSection = kNoSection;
+    bool playing() const { return state & Playing; }
+    friend bool operator==(const SongPosition &, const SongPosition &) = default;
+};
+
+struct Section
+{
+    QString name;
+    quint32 startMs = 0; // from the song's start
+    quint32 lengthMs = 0;
+    friend bool operator==(const Section &, const Section &) = default;
+};
+
+struct Sections
+{
+    quint64 songId = 0;
+    QList<Section> sections;
+};
+
+struct SetlistMarks
+{
+    enum Mark : quint8
+    {
+        StopAfter = 0x01,   // the user's mark
+        StopLocator = 0x02, // the song ends at a STOP locator
+    };
+    QList<quint8> entries; // one per setlist entry, in setlist order
+};
+
 struct UnknownMessage
 {
     quint8 type = 0;
 };
 
-using ServerMessage = std::variant<MidiMap, PlayingState, Notice, SongPoolUpdate, SelectedIndex,
-                                   PingReply, CueMode, Tempo, UnknownMessage, Malformed>;
+using ServerMessage =
+    std::variant<MidiMap, PlayingState, Notice, SongPoolUpdate, SelectedIndex, PingReply, CueMode,
+                 Tempo, SongPosition, Sections, SetlistMarks, UnknownMessage, Malformed>;
+
+// Server-side encoders of the subscribers' messages, for test servers and benchmarks.
+QByteArray encodeSongPosition(const SongPosition &position);
+QByteArray encodeSections(const Sections &sections);
+QByteArray encodeSetlistMarks(const SetlistMarks &marks);
 
 // Decodes one payload (type byte first). Never reads past the buffer; an empty
 // payload is Malformed{0, TooShort}.

@@ -55,6 +55,27 @@ QString describe(const ServerMessage &message)
             [](const PingReply &p) { return QStringLiteral("ping %1").arg(p.clock, 0, 16); },
             [](const CueMode &c) { return QStringLiteral("cue %1").arg(c.mode); },
             [](const Tempo &t) { return QStringLiteral("tempo %1").arg(double(t.bpm())); },
+            [](const SongPosition &p) {
+                return QStringLiteral("position %1 %2/%3 s%4 f%5 p%6")
+                    .arg(p.songId, 0, 16)
+                    .arg(p.elapsedMs)
+                    .arg(p.lengthMs)
+                    .arg(p.section)
+                    .arg(p.state)
+                    .arg(p.pendingSection);
+            },
+            [](const Sections &s) {
+                QStringList out;
+                for (const Section &x : s.sections)
+                    out << QStringLiteral("%1@%2+%3").arg(x.name).arg(x.startMs).arg(x.lengthMs);
+                return QStringLiteral("sections %1 ").arg(s.songId, 0, 16) + out.join(',');
+            },
+            [](const SetlistMarks &m) {
+                QStringList out;
+                for (quint8 mark : m.entries)
+                    out << QString::number(mark);
+                return QStringLiteral("marks ") + out.join(',');
+            },
             [](const UnknownMessage &u) { return QStringLiteral("unknown %1").arg(u.type); },
             [](const Malformed &m) {
                 return QStringLiteral("malformed %1 fault %2").arg(m.type).arg(int(m.fault));
@@ -109,6 +130,21 @@ private slots:
         QTest::newRow("setlist: long name cut at a character")
             << encodeSetlist({Song{5, QString(128, e), ""}})
             << hex("04") + song(5, QString(127, e).toUtf8(), "").chopped(1);
+        QTest::newRow("subscribe") << encodeSubscribe(SongPositionFeature) << hex("0a01");
+        QTest::newRow("jump to section")
+            << encodeJumpToSection(0x8000000000000009ULL, 2) << hex("0b800000000000000902");
+        QTest::newRow("stop after")
+            << encodeSetStopAfter(0x8000000000000009ULL, true) << hex("0c800000000000000901");
+        QTest::newRow("position, round trip")
+            << encodeSongPosition({9, 0x10203, 0x40506, 1, 5, kNoSection})
+            << hex("0a0000000000000009000102030004050601"
+                   "05ff");
+        QTest::newRow("marks, round trip")
+            << encodeSetlistMarks({{0, 1, 3}}) << hex("0c0003000103");
+        QTest::newRow("sections, round trip") << encodeSections({7, {{"Verse", 0, 1000}}})
+                                              << hex("0b000000000000000701"
+                                                     "00000000000003e8") +
+                                                     hex("05") + "Verse";
         QTest::newRow("prefix of a long ASCII text")
             << utf8Prefix(QString(300, u'a'), 255) << QByteArray(255, 'a');
         QTest::newRow("prefix shorter than a character")
@@ -147,6 +183,31 @@ private slots:
         row("cue without value", hex("07"), "malformed 7 fault 0");
         row("tempo of 4 bytes", hex("08000030"), "malformed 8 fault 0");
         row("4 from the server", hex("04"), "unknown 4");
+        row("9 from the server", hex("09"), "unknown 9");
+        // what subscribers get: position, the song's sections, the setlist's marks
+        row("position", hex("0a8000000000000001000003e800002710") + hex("0107ff"),
+            "position 8000000000000001 1000/10000 s1 f7 p255");
+        row("position one byte short", hex("0a8000000000000001000003e800002710") + hex("0107"),
+            "malformed 10 fault 0");
+        row("sections",
+            hex("0b800000000000000102") + hex("00000000000007d0") + hex("05") + "Verse" +
+                hex("000007d0000003e8") + hex("00"),
+            "sections 8000000000000001 Verse@0+2000,@2000+1000");
+        row("no sections", hex("0b000000000000000000"), "sections 0 ");
+        row("sections without count", hex("0b0000000000000000"), "malformed 11 fault 0");
+        row("section name runs past end",
+            hex("0b000000000000000001") + hex("0000000000000001") + hex("09") + "ab",
+            "malformed 11 fault 1");
+        row("section count above records",
+            hex("0b000000000000000002") + hex("0000000000000001") + hex("00"),
+            "malformed 11 fault 1");
+        row("section name not utf8",
+            hex("0b000000000000000001") + hex("0000000000000001") + hex("01ff"),
+            "malformed 11 fault 2");
+        row("marks", hex("0c0003010200"), "marks 1,2,0");
+        row("no marks", hex("0c0000"), "marks ");
+        row("marks cut", hex("0c000301"), "malformed 12 fault 1");
+        row("marks without count", hex("0c00"), "malformed 12 fault 0");
         row("255", hex("ff"), "unknown 255");
         // MIDI map: records in order, a record's bounds checked
         row("map, no records", hex("00"), "map ");

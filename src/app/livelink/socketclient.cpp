@@ -224,6 +224,9 @@ void SocketClient::handleMessage(const QByteArray &payload)
                 mlog::out(QStringLiteral("BPM received"));
                 queueForDelegate([bpm = tempo.bpm()](SocketClientDelegate &d) { d.showBPM(bpm); });
             },
+            [](const livelink::SongPosition &) {},
+            [](const livelink::Sections &) {},
+            [](const livelink::SetlistMarks &) {},
             // The application does not ping; only the daemon reads ping replies.
             [](const livelink::PingReply &) { mlog::out(QStringLiteral("Unknown header: 6")); },
             [](const livelink::UnknownMessage &unknown) {
