@@ -10,9 +10,11 @@ import Live
 from _Framework.ControlSurface import ControlSurface
 
 from .mapping_manager import CONTROL_CHANGE, NOTE_ON, MappingManager
-from .playback_controller import PlaybackController
-from .setlist_manager import DATA_KEY, SetlistManager
+from .playback_controller import PlaybackController, PositionReporter
+from .setlist_manager import DATA_KEY, SetlistManager, marks_message
 from .socket_manager import DEFAULT_PORT, SocketServer, remove_port_file, write_port_file
+
+POSITION_FEATURE = 1
 
 TIMER_MS = 10
 # Live's slow tick takes over only when the fast timer has gone quiet.
@@ -59,6 +61,7 @@ class AbletonSocketServer(ControlSurface):
         self.setlist.load(self._read_set_data())
         self.mappings = MappingManager(self._log)
         self.playback = PlaybackController(song, self.setlist, self._cue_for, self._position_changed, self._log)
+        self.reporter = PositionReporter(song, self.setlist, self.playback, self._clock, self._to_subscribers, self._log)
         self._rebuild_pool()
         self._save_set_data()
         self._pool_payload = self.setlist.pool_message(song.tempo)
@@ -153,6 +156,7 @@ class AbletonSocketServer(ControlSurface):
         self._guarded(self._apply_changes)
         self._guarded(self.playback.tick)
         self._guarded(self._send_playing)
+        self._guarded(self.reporter.tick)
         if self.server is not None:
             self._guarded(self.server.flush)
 
@@ -235,6 +239,7 @@ class AbletonSocketServer(ControlSurface):
             self._save_set_data()
             if self.setlist.position != old_position:
                 self._position_changed(self.setlist.position)
+        self.reporter.sections_changed()
         self._send_tempo()
         self._send_pool()
 
@@ -268,9 +273,10 @@ class AbletonSocketServer(ControlSurface):
         cues = [(cue.name, cue.time) for cue in self.song().cue_points]
         return self.setlist.rebuild(cues, self._arrangement_end)
 
-    def _cue_for(self, song):
+    def _cue_for(self, place):
+        """The locator of a song or a section."""
         for cue in self.song().cue_points:
-            if abs(cue.time - song.start) < 1e-6 and cue.name == song.name:
+            if abs(cue.time - place.start) < 1e-6 and cue.name == place.name:
                 return cue
         return None
 
@@ -283,11 +289,16 @@ class AbletonSocketServer(ControlSurface):
         if self.server is not None:
             self.server.broadcast(payload)
 
+    def _to_subscribers(self, payload):
+        if self.server is not None:
+            self.server.broadcast(payload, POSITION_FEATURE)
+
     def _send_pool(self, force=False):
         payload = self.setlist.pool_message(self.song().tempo)
         if force or payload != self._pool_payload:
             self._pool_payload = payload
             self._broadcast(payload)
+            self._to_subscribers(marks_message(self.setlist))
 
     def _send_tempo(self):
         value = self._tempo_value()
@@ -363,6 +374,28 @@ class AbletonSocketServer(ControlSurface):
         elif kind == 9:
             self.mappings.clear_all()
             self._mappings_changed()
+        elif kind == 10:
+            self._subscribe(client, body[0])
+        elif kind == 11:
+            song_id, index = struct.unpack(">QB", body)
+            self.playback.jump_to_section(song_id, index)
+        elif kind == 12:
+            self._set_stop_after(*struct.unpack(">QB", body))
+
+    def _subscribe(self, client, features):
+        client.features = features & POSITION_FEATURE
+        if client.features:
+            for payload in self.reporter.greeting():
+                self.server.send(client, payload)
+
+    def _set_stop_after(self, song_id, value):
+        if value not in (0, 1):
+            self._log("stop-after value %d refused" % value)
+        elif not self.setlist.set_stop_after(song_id, value):
+            self._log("stop-after mark for song %x dropped: it is not in the setlist" % song_id)
+        else:
+            self._save_set_data()
+            self._to_subscribers(marks_message(self.setlist))
 
     def _mappings_changed(self):
         self._broadcast(self.mappings.message())

@@ -21,7 +21,7 @@ MAX_PENDING_INPUT = 1 << 20
 READ_CHUNK = 65536
 
 # Client messages of a fixed size, by type byte.
-FIXED_SIZES = {0: 6, 1: 2, 2: 2, 3: 2, 5: 9, 6: 9, 7: 2, 9: 1}
+FIXED_SIZES = {0: 6, 1: 2, 2: 2, 3: 2, 5: 9, 6: 9, 7: 2, 9: 1, 10: 2, 11: 10, 12: 10}
 SETLIST_TYPE = 4
 # Setlist records start with a song id whose first byte is at least this.
 RECORD_MARK = 0x80
@@ -179,6 +179,7 @@ class Client(object):
         self.out = bytearray()
         self.reader = MessageReader(lambda text: log("client %s: %s" % (address, text)))
         self.closed = False
+        self.features = 0  # what the client subscribed to beyond the messages every client gets
 
     def name(self):
         return "%s:%s" % self.address[:2] if isinstance(self.address, tuple) else str(self.address)
@@ -254,9 +255,10 @@ class SocketServer(object):
         if len(client.out) > MAX_PENDING_OUTPUT:
             self._drop(client, "does not read; over %d bytes waiting" % MAX_PENDING_OUTPUT)
 
-    def broadcast(self, payload):
+    def broadcast(self, payload, feature=0):
+        """To every client, or with feature only to the clients that subscribed to it."""
         for client in list(self.clients):
-            if client.validated:
+            if client.validated and (not feature or client.features & feature):
                 self.send(client, payload)
 
     def flush(self):

@@ -62,13 +62,17 @@ def main(argv=None):
         song = sim.song
         playing_song = current.setlist.song_at(song.current_song_time)
         setlist = current.setlist
+        section = playing_song.section_at(song.current_song_time) if playing_song else None
         state = (playing_song.name if playing_song else None, setlist.position, len(setlist.setlist),
-                 song.is_playing, round(song.tempo, 2), setlist.cue_mode)
+                 song.is_playing, round(song.tempo, 2), setlist.cue_mode,
+                 playing_song.sections[section].title if section is not None else None,
+                 setlist.stops_after(playing_song))
         if state != last[0]:
             last[0] = state
-            print("status: song %s | position %s of %d | %s | %.2f BPM | cue mode %s" % (
+            print("status: song %s | position %s of %d | %s | %.2f BPM | cue mode %s%s%s" % (
                 '"%s"' % state[0] if state[0] else "-", "-" if state[1] is None else state[1] + 1, state[2],
-                "playing" if state[3] else "stopped", state[4], "jump now" if state[5] == 1 else "end of song"),
+                "playing" if state[3] else "stopped", state[4], "jump now" if state[5] == 1 else "end of song",
+                ' | section "%s"' % state[6] if state[6] else "", " | stops after this song" if state[7] else ""),
                 flush=True)
 
     stdin_open = [True]
