@@ -370,6 +370,9 @@ private slots:
         pane->setList()->findChild<QAction *>("stopAfterAction")->trigger();
         QTRY_COMPARE(server.received(), bytes({11}) + u64(a) + bytes({2, 12}) + u64(b) +
                                             bytes({0, 12}) + u64(a) + bytes({1}));
+        server.closeClients(); // the next connection may be to an older script
+        QTRY_VERIFY(panel->isHidden());
+        QVERIFY(!rows->index(1, 0).data(SongTableModel::MarksRole).toInt());
     }
 
     // Panes collapse only through the toggle, never by dragging the divider. Collapsing
