@@ -17,6 +17,7 @@
 #include "signalquitwatcher.h"
 #include "socketclient.h"
 #include "songmanager.h"
+#include "songposition.h"
 #include "stagerunviewcontroller.h"
 #include "transportmappings.h"
 
@@ -38,6 +39,7 @@ struct LiveLink
     TransportMappings mappings;
     SocketClient client{mappings};
     SongManager songs{client};
+    SongPositionModel position;
     ServerDetector detector{client};
     DetectorAdapter<ServerDetector> detectorControl{detector};
 
@@ -45,6 +47,7 @@ struct LiveLink
     {
         client.setSongManager(&songs);
         client.setServerDetector(&detector);
+        client.setSongPosition(&position);
     }
 };
 
@@ -104,7 +107,7 @@ int main(int argc, char *argv[])
     MIDIManager midi(*midiBackend, liveLink->mappings, liveLink->client, lastPort);
     delegate.setMidiSetupHook([&midi] { midi.start(); });
 
-    ShowWindowServices services{liveLink->songs, liveLink->client, delegate};
+    ShowWindowServices services{liveLink->songs, liveLink->client, delegate, &liveLink->position};
     const std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
     wireShowWindow(*window, *liveLink, delegate);
     auto *midiMapWindow = new PopUpWindowController(midi, settings, window.get()); // window owns it

@@ -25,6 +25,13 @@ inline QByteArray u64(quint64 value)
     return QByteArray(out, 8);
 }
 
+inline QByteArray u32(quint32 value)
+{
+    char out[4];
+    qToBigEndian(value, out);
+    return QByteArray(out, 4);
+}
+
 // A text with its one-byte length in front.
 inline QByteArray text(const QByteArray &utf8)
 {

@@ -31,6 +31,15 @@ public:
     void sendPlaySongPoolSong(quint64 id) override { add(livelink::encodePlaySongPoolSong(id)); }
     void sendCueMode(int mode) override { add(livelink::encodeCueMode(quint8(mode))); }
     void sendClearAllMappings() override { add(livelink::encodeClearAllMappings()); }
+    void sendJumpToSection(quint64 songId, int section) override
+    {
+        if (section >= 0 && section < livelink::kNoSection)
+            add(livelink::encodeJumpToSection(songId, quint8(section)));
+    }
+    void sendStopAfter(quint64 songId, bool stopAfter) override
+    {
+        add(livelink::encodeSetStopAfter(songId, stopAfter));
+    }
 
     QList<QByteArray> messages;
     QList<QList<Song>> setlists; // every setlist sent, as songs

@@ -1,5 +1,11 @@
 // SPDX-License-Identifier: MIT
+#include "livebytes.h"
 #include "log.h"
+#include "scriptedliveserver.h"
+#include "socketclient.h"
+#include "songposition.h"
+#include "songprogresspanel.h"
+#include "transportmappings.h"
 #include "windowfixture.h"
 
 #include <QAbstractButton>
@@ -7,7 +13,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSplitter>
 
 class TestShowWindow : public QObject
@@ -267,6 +275,104 @@ private slots:
             QVERIFY(f.setlistPane->statusIndicatorButton()->styleSheet().contains(lamp.name()));
         }
         QVERIFY(f.sender.messages.isEmpty());
+    }
+
+    // Over a real connection the window subscribes; Live's position, sections and marks
+    // show (checked on the drawn window), section buttons and the row's "stop after" send
+    // their messages. An older script that answers none of it leaves the window exactly as
+    // a window without any of this looks.
+    void songProgressOverTheLink_data()
+    {
+        QTest::addColumn<bool>("subscriber");
+        QTest::newRow("script that reports positions") << true;
+        QTest::newRow("older script") << false;
+    }
+    void songProgressOverTheLink()
+    {
+        QFETCH(bool, subscriber);
+        using namespace livebytes;
+        const quint64 a = 0x8000000000000001ULL, b = 2;
+        const QByteArray songs =
+            livebytes::song(a, "Alpha", "4:00") + livebytes::song(b, "Bravo", "12:34");
+        QByteArray greeting =
+            frame(livelink::kServerIdentity) + frame(bytes({3}) + songs + bytes({4}) + songs);
+        if (subscriber)
+            greeting += frame(bytes({12, 0, 2, 0, 1})) +
+                        frame(bytes({11}) + u64(a) + bytes({3}) + u32(0) + u32(60000) +
+                              text("Intro") + u32(60000) + u32(90000) + text("Verse") +
+                              u32(150000) + u32(90000) + text("Chorus")) +
+                        frame(bytes({10}) + u64(a) + u32(90000) + u32(240000) + bytes({1, 7, 2}));
+        ScriptedLiveServer server;
+        server.setGreeting(greeting);
+        TransportMappings mappings;
+        SocketClient client{mappings};
+        SongManager manager{client};
+        SongPositionModel position;
+        client.setSongManager(&manager);
+        client.setSongPosition(&position);
+        CountingLauncher launcher;
+        ShowWindowServices services{manager, client, launcher, &position};
+        const auto window = createShowWindow(services);
+        window->resize(1100, 760);
+        StagerunViewController *pane = window->setlistPane();
+        auto *panel = pane->findChild<SongProgressPanel *>(QStringLiteral("songProgressPanel"));
+        client.connectToServer(QStringLiteral("127.0.0.1"), server.port());
+        const QByteArray hello = QByteArray(livelink::kClientIdentity) + bytes({10, 1, 3, 0});
+        QTRY_COMPARE(server.received(), hello);
+        server.takeReceived();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+        if (!subscriber) {
+            ShowWindowServices plain{manager, client, launcher};
+            const auto today = createShowWindow(plain);
+            today->resize(window->size());
+            today->show();
+            QVERIFY(QTest::qWaitForWindowExposed(today.get()));
+            QVERIFY(panel->isHidden());
+            QCOMPARE(window->grab().toImage(), today->grab().toImage());
+            return;
+        }
+        QTRY_COMPARE(panel->sectionButtons().size(), 3);
+        QVERIFY(panel->isVisible() && panel->stopNote()->isVisible());
+        const QString left = pane->findChild<QLabel *>("songTimeDisplayField")->text();
+        QVERIFY2(left == "2:30" || left == "2:29", qPrintable(left));
+        QList<QPushButton *> buttons = panel->sectionButtons();
+        QCOMPARE(buttons[1]->property("playing").toBool(), true);
+        QCOMPARE(buttons[2]->property("pending").toBool(), true);
+        QAbstractItemModel *rows = pane->setList()->model();
+        QCOMPARE(rows->index(1, 0).data(SongTableModel::LengthRole).toString(), "12:34");
+        QCOMPARE(rows->index(1, 0).data(SongTableModel::MarksRole).toInt(), 1);
+
+        // The drawn window: the bar filled at a fifth, empty at four fifths, the playing
+        // section blue, the pending one edged in orange, the marked row's red square.
+        const QImage shot = window->grab().toImage();
+        if (qEnvironmentVariableIsSet("MARQUELL_WINDOW_SHOT"))
+            shot.save(qEnvironmentVariable("MARQUELL_WINDOW_SHOT"));
+        const auto pixel = [&](QWidget *w, int x, int y) {
+            return QColor(shot.pixel(w->mapTo(window.get(), QPoint(x, y))));
+        };
+        QWidget *bar = panel->progressBar();
+        QCOMPARE(pixel(bar, bar->width() / 5, 9), QColor(0x0a, 0x84, 0xff));
+        QCOMPARE(pixel(bar, bar->width() * 4 / 5, 9), QColor(0x2c, 0x2c, 0x2e));
+        QCOMPARE(pixel(buttons[1], 12, buttons[1]->height() - 5), QColor(0x0a, 0x84, 0xff));
+        QCOMPARE(pixel(buttons[2], buttons[2]->width() / 2, 1), QColor(0xff, 0x95, 0x00));
+        const QRect marked = pane->setList()->visualRect(rows->index(1, 0));
+        int red = 0;
+        for (int x = marked.left(); x < marked.right(); ++x)
+            red += pixel(pane->setList()->viewport(), x, marked.center().y()) ==
+                   QColor(0xff, 0x45, 0x3a);
+        QVERIFY(red > 5);
+
+        QTest::mouseClick(buttons[2], Qt::LeftButton);
+        pane->setlistContextMenu(1)->actions().first()->trigger(); // marked: clears
+        pane->setList()->selectRow(0);
+        pane->setList()->findChild<QAction *>("stopAfterAction")->trigger();
+        QTRY_COMPARE(server.received(), bytes({11}) + u64(a) + bytes({2, 12}) + u64(b) +
+                                            bytes({0, 12}) + u64(a) + bytes({1}));
+        server.closeClients(); // the next connection may be to an older script
+        QTRY_VERIFY(panel->isHidden());
+        QVERIFY(!rows->index(1, 0).data(SongTableModel::MarksRole).toInt());
     }
 
     // Panes collapse only through the toggle, never by dragging the divider. Collapsing

@@ -35,6 +35,8 @@ public:
     void sendPlaySongPoolSong(quint64 id) override { print("play pool song", int(id)); }
     void sendCueMode(int mode) override { print("cue mode", mode); }
     void sendClearAllMappings() override {}
+    void sendJumpToSection(quint64, int section) override { print("jump to section", section); }
+    void sendStopAfter(quint64, bool stopAfter) override { print("stop after", stopAfter); }
 
 private:
     static void print(const char *what, int value)

@@ -24,4 +24,8 @@ public:
     virtual void sendPlaySongPoolSong(quint64 id) = 0;
     virtual void sendCueMode(int mode) = 0;
     virtual void sendClearAllMappings() = 0;
+    // For a connection that subscribed; the song id guards against a jump that crossed
+    // a song change. Sections outside 0..254 are logged, not sent.
+    virtual void sendJumpToSection(quint64 songId, int section) = 0;
+    virtual void sendStopAfter(quint64 songId, bool stopAfter) = 0;
 };

@@ -119,6 +119,7 @@ void SocketClient::onReadyRead()
     if (!socket)
         return;
     m_reader.feed(socket->readAll());
+    m_readAt = SongPositionModel::Clock::now();
     // Every complete frame now, partial ones wait for the next event.
     while (socket == m_socket && !m_isDisconnecting) {
         FrameReader::Result result = m_reader.next();
@@ -147,6 +148,8 @@ void SocketClient::handleHandshake(const QByteArray &payload)
     m_serverValidated = true;
     m_validationTimer.stop();
     write(livelink::clientIdentityReply());
+    if (m_position)
+        write(livelink::encodeSubscribe(livelink::SongPositionFeature));
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -171,6 +174,9 @@ void SocketClient::tearDown()
     }
     m_reader.clear();
     m_isConnected = false;
+    m_liveSetlistIds.clear();
+    if (m_position)
+        m_position->reset();
 
     if (m_detectorDelegate)
         m_detectorDelegate->showConnectionFailed(QString());
@@ -224,9 +230,18 @@ void SocketClient::handleMessage(const QByteArray &payload)
                 mlog::out(QStringLiteral("BPM received"));
                 queueForDelegate([bpm = tempo.bpm()](SocketClientDelegate &d) { d.showBPM(bpm); });
             },
-            [](const livelink::SongPosition &) {},
-            [](const livelink::Sections &) {},
-            [](const livelink::SetlistMarks &) {},
+            [this](const livelink::SongPosition &position) {
+                if (m_position)
+                    m_position->applyPosition(position, m_readAt);
+            },
+            [this](const livelink::Sections &sections) {
+                if (m_position)
+                    m_position->applySections(sections);
+            },
+            [this](const livelink::SetlistMarks &marks) {
+                if (m_position)
+                    m_position->applyMarks(marks, m_liveSetlistIds);
+            },
             // The application does not ping; only the daemon reads ping replies.
             [](const livelink::PingReply &) { mlog::out(QStringLiteral("Unknown header: 6")); },
             [](const livelink::UnknownMessage &unknown) {
@@ -311,6 +326,11 @@ void SocketClient::applySongPool(const livelink::SongPoolUpdate *update)
     }
     if (m_songManager)
         m_songManager->replaceSongPool(update->pool);
+    if (update->setlistSection != livelink::SetlistSection::Malformed) {
+        m_liveSetlistIds.clear();
+        for (const Song &entry : update->setlist)
+            m_liveSetlistIds.append(entry.id);
+    }
     if (!update->setlistBytesFollow) {
         if (m_songManager)
             m_songManager->replaceSetlist(std::nullopt);
@@ -377,6 +397,20 @@ void SocketClient::sendCueMode(int mode)
 void SocketClient::sendClearAllMappings()
 {
     send(livelink::encodeClearAllMappings());
+}
+
+void SocketClient::sendJumpToSection(quint64 songId, int section)
+{
+    if (section < 0 || section >= livelink::kNoSection) {
+        mlog::out(QStringLiteral("Not sending section %1: outside 0 to 254.").arg(section));
+        return;
+    }
+    send(livelink::encodeJumpToSection(songId, quint8(section)));
+}
+
+void SocketClient::sendStopAfter(quint64 songId, bool stopAfter)
+{
+    send(livelink::encodeSetStopAfter(songId, stopAfter));
 }
 
 void SocketClient::sendByteMessage(int value, quint8 type, const char *what)

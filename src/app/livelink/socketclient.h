@@ -4,6 +4,7 @@
 #include "framereader.h"
 #include "livelinkcodec.h"
 #include "livelinksender.h"
+#include "songposition.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -41,6 +42,9 @@ public:
 
     void setSongManager(SongManager *songManager);
     void setServerDetector(ServerDetector *detector);
+    // With a model set, every connection subscribes to the position inside the song
+    // right after the handshake; without one the client sends what it always has.
+    void setSongPosition(SongPositionModel *model) { m_position = model; }
     void setDelegate(SocketClientDelegate *delegate) { m_delegate = delegate; }
     void setServerDetectorDelegate(ServerDetectorDelegate *delegate)
     {
@@ -72,6 +76,8 @@ public:
     void sendPlaySongPoolSong(quint64 id) override;
     void sendCueMode(int mode) override;
     void sendClearAllMappings() override;
+    void sendJumpToSection(quint64 songId, int section) override;
+    void sendStopAfter(quint64 songId, bool stopAfter) override;
 
 signals:
     void isPlayingChanged(bool playing);
@@ -95,6 +101,9 @@ private:
     TransportMappings &m_mappings;
     QPointer<SongManager> m_songManager;
     QPointer<ServerDetector> m_detector;
+    QPointer<SongPositionModel> m_position;
+    QList<quint64> m_liveSetlistIds;               // the entries Live's setlist marks follow
+    SongPositionModel::Clock::time_point m_readAt; // when the frames being handled arrived
     SocketClientDelegate *m_delegate = nullptr;
     ServerDetectorDelegate *m_detectorDelegate = nullptr;
 

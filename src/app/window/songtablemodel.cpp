@@ -29,6 +29,12 @@ void SongTableModel::reload()
     endResetModel();
 }
 
+void SongTableModel::marksChanged()
+{
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {MarksRole});
+}
+
 int SongTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(songs().size());
@@ -53,6 +59,10 @@ QVariant SongTableModel::data(const QModelIndex &index, int role) const
                    : song.name + QStringLiteral(" (") + song.length + QLatin1Char(')');
     case Qt::AccessibleTextRole:
         return song.name;
+    case LengthRole:
+        return song.length;
+    case MarksRole:
+        return m_kind == Kind::Setlist && m_marks ? uint(m_marks(song.id)) : 0u;
     default:
         return {};
     }

@@ -27,6 +27,13 @@ public:
     // Drop with the row of the drop line: rows before it stay above the dropped song.
     using DropHandler = std::function<bool(const QMimeData &data, int dropRow)>;
 
+    enum Role
+    {
+        LengthRole = Qt::UserRole + 1, // the song's length text, shown right-aligned
+        MarksRole,                     // setlist rows: livelink::SetlistMarks bits
+    };
+    using MarksLookup = std::function<quint8(quint64 songId)>;
+
     static const QString setlistRowMimeType;
 
     SongTableModel(SongManager &songManager, Kind kind, QObject *parent = nullptr);
@@ -36,6 +43,9 @@ public:
     QString cellIdentifier() const;
     void setDropHandler(DropHandler handler) { m_dropHandler = std::move(handler); }
     void reload();
+    // Where setlist rows read their marks; marksChanged() repaints them.
+    void setMarksLookup(MarksLookup lookup) { m_marks = std::move(lookup); }
+    void marksChanged();
 
     // Reads the setlist row a drag from this program's setlist carries, if any.
     static std::optional<int> draggedSetlistRow(const QMimeData &data);
@@ -64,4 +74,5 @@ private:
     SongManager &m_songManager;
     Kind m_kind;
     DropHandler m_dropHandler;
+    MarksLookup m_marks;
 };

@@ -7,6 +7,8 @@
 #include "log.h"
 #include "showwindowservices.h"
 #include "songmanager.h"
+#include "songposition.h"
+#include "songprogresspanel.h"
 #include "songtablemodel.h"
 #include "stagerunsplitview.h"
 #include "stagerunsvcontroller.h"
@@ -14,11 +16,13 @@
 #include "toppaddedtextfieldcell.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSettings>
 
 const QString StagerunViewController::autoConnectKey = QStringLiteral("AutoDaemonConnectEnabled");
@@ -116,6 +120,7 @@ void StagerunViewController::setUpSetList()
         m_statusIndicatorButton->setFixedSize(side, side);
         setLampColor(lampGrey);
     }
+    setUpSongProgress();
     if (m_bpmDisplayField) {
         auto *shadow = new QGraphicsDropShadowEffect(m_bpmDisplayField);
         shadow->setColor(QColor(0, 0, 255));
@@ -123,6 +128,71 @@ void StagerunViewController::setUpSetList()
         shadow->setBlurRadius(2.0);
         m_bpmDisplayField->setGraphicsEffect(shadow);
     }
+}
+
+void StagerunViewController::setUpSongProgress()
+{
+    auto *songTime = findChild<QWidget *>(QStringLiteral("songTimeColumn"));
+    if (songTime)
+        songTime->hide(); // shown with the progress panel, once Live reports a position
+    auto *panel = findChild<SongProgressPanel *>(QStringLiteral("songProgressPanel"));
+    SongPositionModel *position = m_services->position;
+    if (!position)
+        return;
+    if (panel)
+        panel->setUp(*position, m_services->sender,
+                     findChild<QLabel *>(QStringLiteral("songTimeDisplayField")), songTime);
+    m_setListModel->setMarksLookup([position](quint64 id) { return position->marksOf(id); });
+    connect(position, &SongPositionModel::marksChanged, m_setListModel,
+            &SongTableModel::marksChanged);
+
+    // "Stop after" from the row's context menu or, for the selected row, a shortcut.
+    m_setList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_setList, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        const int row = m_setList->indexAt(at).row();
+        if (QMenu *menu = setlistContextMenu(row))
+            menu->popup(m_setList->viewport()->mapToGlobal(at));
+    });
+    auto *toggle = new QAction(tr("Stop After This Song"), m_setList);
+    toggle->setObjectName(QStringLiteral("stopAfterAction"));
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
+    toggle->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_setList->addAction(toggle);
+    connect(toggle, &QAction::triggered, this,
+            [this] { toggleStopAfter(m_setList->selectedRow()); });
+}
+
+QMenu *StagerunViewController::setlistContextMenu(int row)
+{
+    const QList<Song> &setlist = m_services->songManager.setListData();
+    SongPositionModel *position = m_services->position;
+    if (!position || row < 0 || row >= setlist.size())
+        return nullptr;
+    auto *menu = new QMenu(m_setList);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction *stop = menu->addAction(tr("Stop After This Song"));
+    stop->setCheckable(true);
+    stop->setChecked(position->marksOf(setlist.at(row).id) & livelink::SetlistMarks::StopAfter);
+    // An older Remote Script knows no marks: nothing to toggle.
+    stop->setEnabled(position->isKnown());
+    connect(stop, &QAction::triggered, this, [this, row] { toggleStopAfter(row); });
+    return menu;
+}
+
+void StagerunViewController::toggleStopAfter(int row)
+{
+    const QList<Song> &setlist = m_services->songManager.setListData();
+    SongPositionModel *position = m_services->position;
+    if (!position || !position->isKnown() || row < 0 || row >= setlist.size()) {
+        mlog::out(QStringLiteral("No \"stop after\" mark for setlist row %1: Live reports no "
+                                 "marks or there is no such row.")
+                      .arg(row));
+        return;
+    }
+    const quint64 id = setlist.at(row).id;
+    // Live's answer (a new set of marks) is what the row shows.
+    m_services->sender.sendStopAfter(id,
+                                     !(position->marksOf(id) & livelink::SetlistMarks::StopAfter));
 }
 
 void StagerunViewController::setUpSongPool()

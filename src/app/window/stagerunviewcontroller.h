@@ -14,6 +14,7 @@
 #include <QWidget>
 
 class QLineEdit;
+class QMenu;
 class QMessageBox;
 class QMimeData;
 class SongTableModel;
@@ -85,6 +86,11 @@ public:
     // Drop onto the setlist at the drop line dropRow (0..rows).
     bool acceptDrop(const QMimeData &data, int dropRow);
 
+    // The setlist row's context menu (deleted when closed); none without a row.
+    QMenu *setlistContextMenu(int row);
+    // Asks Live to flip the row's "stop after" mark; the row shows Live's answer.
+    void toggleStopAfter(int row);
+
 public slots:
     void setPlayButtonImage(bool isPlaying);
     void refreshUI();
@@ -115,6 +121,7 @@ private:
     void findOutlets();
     void setUpSetList();
     void setUpSongPool();
+    void setUpSongProgress();
     void connectActions();
     void tableViewSelectionDidChange();
     void arrowKeyUsed();
