@@ -4,6 +4,7 @@
 #include "livelinkcodec.h"
 #include "songtablemodel.h"
 
+#include <QApplication>
 #include <QPainter>
 
 namespace {
@@ -24,12 +25,16 @@ QRect TopPaddedTextFieldCell::drawingRectForBounds(const QRect &bounds)
 void TopPaddedTextFieldCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                    const QModelIndex &index) const
 {
-    // The selection background keeps the full row; only the text moves down.
+    // The selection background keeps the full row; only the text moves down. The style draws
+    // straight from these options: the delegate's own paint() would read the text back from
+    // the model and draw it unshortened under the length.
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);
     const QString text = background.text;
     background.text.clear();
-    QStyledItemDelegate::paint(painter, background, index);
+    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
     QStyleOptionViewItem textOption = option;
     initStyleOption(&textOption, index);
@@ -75,5 +80,5 @@ void TopPaddedTextFieldCell::paint(QPainter *painter, const QStyleOptionViewItem
     if (selected)
         textOption.palette.setColor(QPalette::Text,
                                     option.palette.color(QPalette::HighlightedText));
-    QStyledItemDelegate::paint(painter, textOption, index);
+    style->drawControl(QStyle::CE_ItemViewItem, &textOption, painter, widget);
 }
