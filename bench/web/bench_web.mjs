@@ -11,11 +11,11 @@
 // not, so the daemon's own share is measured too: the same frame -> the update
 // read by each of 20 bare WebSocket clients. Both sides read the system clock
 // (Date.now(), 1 ms steps), so no clock alignment is needed; figures are whole ms.
-import { mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { readdirSync, readFileSync } from 'node:fs';
 import { availableParallelism, loadavg } from 'node:os';
-import { join } from 'node:path';
 import net from 'node:net';
-import { launchBrowser, removeHome, startDaemon, stop, tempHome, waitFor } from '../../tests/web/harness.mjs';
+import { frame, launchBrowser, publishLivePort, removeHome, scriptedLive, startDaemon, stop, tempHome, waitFor }
+  from '../../tests/web/harness.mjs';
 
 const changes = Number(process.argv[2] || 1000);
 const idleSeconds = Number(process.argv[3] || 30);
@@ -23,31 +23,11 @@ const spacing20 = Number(process.argv[4] || 100);
 const now = () => Date.now();
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
-function frame(bytes) {
-  const out = Buffer.alloc(4 + bytes.length);
-  out.writeUInt32BE(bytes.length, 0);
-  Buffer.from(bytes).copy(out, 4);
-  return out;
-}
-
 function tempoFrame(hundredths) {
   const payload = Buffer.alloc(5);
   payload[0] = 8;
   payload.writeUInt32BE(hundredths, 1);
   return frame(payload);
-}
-
-// A Live link server that validates the daemon and then writes what it is told.
-function scriptedLive() {
-  let client = null;
-  const server = net.createServer((socket) => {
-    socket.setNoDelay(true);
-    socket.write(frame(Buffer.from('MARQUELL_SERVER')));
-    socket.once('data', () => { client = socket; });
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
-    server, port: server.address().port, ready: () => client !== null, write: (bytes) => client.write(bytes),
-  })));
 }
 
 // A bare WebSocket client (the page's origin, text frames only) that stamps each
@@ -177,9 +157,7 @@ function cpuSeconds(pid) {
 
 const env = tempHome();
 const live = await scriptedLive();
-const support = join(env.HOME, 'Library/Application Support/Marquell');
-mkdirSync(support, { recursive: true });
-writeFileSync(join(support, 'server.json'), JSON.stringify({ port: live.port }));
+publishLivePort(env, live.port);
 const daemon = await startDaemon(env);
 await waitFor(live.ready, 'the daemon to validate Live');
 const browser = await launchBrowser();

@@ -206,8 +206,14 @@ private slots:
         const PhoneClient *early = rig.client.get();
         const QList<QByteArray> relayed{bytes({1, 1}), bytes({2}), kPool, bytes({5, 3}),
                                         bytes({7, 2}), kTempo,     kMap};
-        for (const QByteArray &payload : relayed)
-            rig.server.writeFrame(payload);
+        // The daemon subscribed; what only subscribers get never reaches the phone, and
+        // the phone's stream is byte for byte what it was without them.
+        const QList<QByteArray> subscribed{position(0x8000000001000001ull, 1500, 60000, 0, 3),
+                                           bytes({11}) + u64(0x8000000001000001ull) + bytes({1}) +
+                                               u32(0) + u32(60000) + text("Verse"),
+                                           bytes({12, 0, 1, 1})};
+        for (qsizetype i = 0; i < relayed.size(); ++i)
+            rig.server.write(frame(relayed.at(i)) + frame(subscribed.at(i % 3)));
         QTRY_COMPARE(early->frames, relayed);
         rig.client->write({bytes({1, 1, 0x20, 0x90})});
         QTRY_COMPARE(rig.server.received(), bytes({1, 1}));

@@ -14,7 +14,7 @@
 using namespace livebytes;
 using namespace std::chrono_literals;
 
-const QByteArray kClientReply = QByteArrayLiteral("MARQUELL_CLIENT");
+const QByteArray kClientReply = daemonReply();
 
 // Records what the Live link hands to the phone side, in order.
 class RecordingPhone final : public PhoneRelay

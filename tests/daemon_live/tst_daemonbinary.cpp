@@ -52,7 +52,7 @@ private slots:
                 QCOMPARE(second.readAllStandardOutput(), QByteArray());
             }
             live.writeIdentity();
-            QTRY_COMPARE(live.received(), QByteArrayLiteral("MARQUELL_CLIENT"));
+            QTRY_COMPARE(live.received(), livebytes::daemonReply());
             live.closeClients();
         }
         ::kill(pid_t(first.processId()), signal);

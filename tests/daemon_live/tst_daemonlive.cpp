@@ -86,6 +86,13 @@ private slots:
         row("type 7 short", bytes({7}), L{});
         row("type 8", kBpm, L{kBpm}, &MarquellState::bpm);
         row("type 8 short", kBpm.chopped(1), L{});
+        // Only the subscribed daemon gets these: kept, never relayed to the phone.
+        const QByteArray sections = bytes({11}) + u64(1) + bytes({1}) + u32(0) + u32(9) + text("A");
+        row("type 10", position(1, 2, 3, 0, 1), L{}, &MarquellState::songPosition);
+        row("type 10 short", position(1, 2, 3, 0, 1).chopped(1), L{});
+        row("type 11", sections, L{}, &MarquellState::sections);
+        row("type 11 cut", sections.chopped(1), L{});
+        row("type 12", bytes({12, 0, 2, 1, 0}), L{}, &MarquellState::setlistMarks);
         row("type 4", bytes({4, 1}), L{});
         row("type 255", bytes({255}), L{});
         row("type 6 of 8 bytes", bytes({6, 0, 0, 0, 0, 0, 0, 1}), L{});
@@ -187,6 +194,7 @@ private slots:
         QFETCH(bool, bpmKept);
         Rig rig;
         QVERIFY(rig.validate());
+        rig.server.writeFrame(position(1, 2, 3, 0, 1));
         rig.server.write(lastBytes);
         rig.server.closeClients();
         QTRY_COMPARE(rig.lastState(), ConnectionState::disconnected());
@@ -194,7 +202,10 @@ private slots:
         QVERIFY(!rig.cache.currentState().songData);
         QCOMPARE(rig.cache.currentState().bpm, bpmKept ? std::optional(kBpm) : std::nullopt);
         QVERIFY(!rig.socket.serverValidated());
+        QVERIFY(rig.cache.currentState().songPosition);
+        // The next server says where its own song is; the old position is not kept for it.
         QVERIFY(rig.validate());
+        QVERIFY(!rig.cache.currentState().songPosition);
         QCOMPARE(rig.server.acceptedCount(), 2);
     }
 

@@ -20,6 +20,9 @@ const QByteArray kSongs = song(1, "Intro", "3:05") + song(2, "Outro", "4:00");
 const QByteArray kSongData = bytes({3}) + kSongs + bytes({4}) + kSongs;
 const QByteArray kStop = bytes({1, 2});
 const QByteArray kStopJson = R"({"type":"transport","command":"stop"})";
+// Intro's sections: Verse for 30 s, then Chorus for 20 s.
+const QByteArray kSections = bytes({11}) + u64(1) + bytes({2}) + u32(0) + u32(30000) +
+                             text("Verse") + u32(30000) + u32(20000) + text("Chorus");
 
 QByteArray tempo(quint32 hundredths)
 {
@@ -71,9 +74,12 @@ private slots:
         const BrowserClient *early = rig.page.get();
         QTRY_COMPARE(early->messages.size(), 1);
         QCOMPARE(early->messages.first().value("index"), QJsonValue(QJsonValue::Null));
-        for (const QByteArray &payload : {kSongData, bytes({5, 1}), tempo(12050), bytes({1, 1})})
+        // Intro plays its Verse and stops after it: the user marked it.
+        for (const QByteArray &payload :
+             {kSongData, bytes({5, 1}), tempo(12050), bytes({1, 1}), kSections,
+              bytes({12, 0, 2, 1, 0}), position(1, 5000, 185000, 0, 3)})
             rig.server.writeFrame(payload);
-        QTRY_VERIFY(merged(early->messages).value("playing").toBool());
+        QTRY_VERIFY(merged(early->messages).value("position").isObject());
 
         auto late = rig.browser();
         QVERIFY(late);
@@ -84,9 +90,21 @@ private slots:
         // Live has not said the cue mode.
         const QJsonObject expected = json(R"({"live":"up","playing":true,"index":1,"tempo":120.5,
             "cueMode":null,"setTimeLeft":"00:04:00","setlist":[{"id":"1","name":"Intro",
-            "length":"3:05"},{"id":"2","name":"Outro","length":"4:00"}]})");
+            "length":"3:05"},{"id":"2","name":"Outro","length":"4:00"}],"position":{"song":"1",
+            "elapsed":5000,"length":185000,"section":0,"playing":true,"stopsAfter":true,
+            "pending":null},"sections":{"song":"1","list":[{"name":"Verse","start":0,
+            "length":30000},{"name":"Chorus","start":30000,"length":20000}]},
+            "stopAfter":["1"],"stopLocator":[]})");
         for (auto it = expected.begin(); it != expected.end(); ++it)
             QCOMPARE(first.value(it.key()), it.value());
+        // A jump waits for the Chorus; a page's reorder keeps Intro's mark before Live answers.
+        rig.server.writeFrame(position(1, 5100, 185000, 0, 7, 1));
+        QTRY_COMPARE(late->messages.size(), 2);
+        QCOMPARE(late->messages.last().value("position")["pending"], QJsonValue(1));
+        late->send(R"({"type":"setlist","ids":["2","1"]})");
+        QTRY_COMPARE(late->messages.size(), 3);
+        QCOMPARE(late->messages.last().keys(), QStringList({"setTimeLeft", "setlist", "type"}));
+        late->messages.remove(1, 2);
 
         rig.server.writeFrame(tempo(12800));
         QTRY_COMPARE(late->messages.size(), 2);
@@ -112,7 +130,10 @@ private slots:
 
         rig.server.closeClients();
         QTRY_COMPARE(late->messages.size(), 6);
-        QCOMPARE(late->messages.last(), json(R"({"type":"update","live":"down","playing":false})"));
+        // The page must not run the song's clock on for a Live that is gone.
+        QCOMPARE(late->messages.last().keys(),
+                 QStringList({"live", "playing", "position", "type"}));
+        QCOMPARE(late->messages.last().value("position")["playing"], QJsonValue(false));
     }
 
     // What a page sends and what reaches Live before the next stop. A refused command
@@ -134,6 +155,17 @@ private slots:
         row("reorder", {R"({"type":"setlist","ids":["2","1"]})"},
             bytes({4}) + u64(2) + text("Outro") + u64(1) + text("Intro"));
         row("empty setlist", {R"({"type":"setlist","ids":[]})"}, bytes({4}));
+        row("section", {R"({"type":"section","song":"1","index":1})"},
+            bytes({11}) + u64(1) + bytes({1}));
+        row("stop after", {R"({"type":"stopAfter","song":"2","on":true})"},
+            bytes({12}) + u64(2) + bytes({1}));
+        row("no stop after", {R"({"type":"stopAfter","song":"1","on":false})"},
+            bytes({12}) + u64(1) + bytes({0}));
+        row("section past the end", {R"({"type":"section","song":"1","index":2})"});
+        row("section of a song not playing", {R"({"type":"section","song":"2","index":0})"});
+        row("stop after a song not in the setlist",
+            {R"({"type":"stopAfter","song":"3","on":true})"});
+        row("stop after as a number", {R"({"type":"stopAfter","song":"1","on":1})"});
         row("select past the end", {R"({"type":"select","index":2})"});
         row("select between rows", {R"({"type":"select","index":0.5})"});
         row("cue mode 3", {R"({"type":"cueMode","mode":3})"});
@@ -154,7 +186,8 @@ private slots:
         WebRemoteRig rig({16384, 0.5, 5, 5});
         QVERIFY(rig.start());
         rig.server.writeFrame(kSongData);
-        QTRY_COMPARE(merged(rig.page->messages).value("setlist").toArray().size(), 2);
+        rig.server.writeFrame(kSections);
+        QTRY_VERIFY(merged(rig.page->messages).value("sections").isObject());
         auto other = rig.browser();
         QVERIFY(other);
         for (const QByteArray &text : sent) {

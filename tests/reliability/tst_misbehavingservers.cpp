@@ -61,10 +61,11 @@ private slots:
         ScriptedLiveServer live; // and a cue mode that only it sends
         live.setGreeting(frame(livelink::kServerIdentity) + frame(bytes({7, 1})));
         h.home.writeServerJson(portJson(live.port()));
-        QTRY_VERIFY_WITH_TIMEOUT((poll(), h.window.events.contains(QStringLiteral("cue 1")) &&
-                                              daemon.phone.sent.contains(bytes({7, 1})) &&
-                                              live.received() == livelink::kClientIdentity),
-                                 3500);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (poll(), h.window.events.contains(QStringLiteral("cue 1")) &&
+                         daemon.phone.sent.contains(bytes({7, 1})) &&
+                         live.received().startsWith(livelink::kClientIdentity)),
+            3500);
         QCOMPARE(h.status.count(kConnected), 1);
         QCOMPARE(h.log.count(QStringLiteral("Server validated")), 1); // the daemon's, once
         // Between the bad server and Live the window showed a failure or a search.

@@ -48,6 +48,27 @@ inline QByteArray mapRecord(const QByteArray &name, int msgType, int channel, in
     return text(name) + bytes({msgType, channel, (identifier >> 8) & 0xFF, identifier & 0xFF});
 }
 
+inline QByteArray u32(quint32 value)
+{
+    char out[4];
+    qToBigEndian(value, out);
+    return QByteArray(out, 4);
+}
+
+// What the daemon answers the handshake with: its identity, then a subscription to
+// the song position, sections and marks.
+inline QByteArray daemonReply()
+{
+    return QByteArrayLiteral("MARQUELL_CLIENT") + bytes({10, 1});
+}
+
+// Type 10: song id, elapsed and length in ms, section, state bits, pending section.
+inline QByteArray position(quint64 song, quint32 elapsed, quint32 length, int section, int state,
+                           int pending = 255)
+{
+    return bytes({10}) + u64(song) + u32(elapsed) + u32(length) + bytes({section, state, pending});
+}
+
 inline QByteArray frame(const QByteArray &payload)
 {
     char length[4];

@@ -127,7 +127,7 @@ template <class Advertiser> struct PhoneRigWith
         if (!QTest::qWaitFor([&] { return server.hasClient(); }))
             return false;
         server.writeIdentity();
-        if (!QTest::qWaitFor([&] { return server.received() == "MARQUELL_CLIENT"; }))
+        if (!QTest::qWaitFor([&] { return server.received() == livebytes::daemonReply(); }))
             return false;
         server.takeReceived();
         client = connectPhone();

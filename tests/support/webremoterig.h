@@ -55,7 +55,7 @@ struct WebRemoteRig
         if (!QTest::qWaitFor([this] { return server.hasClient(); }))
             return false;
         server.writeIdentity();
-        if (liveReceived(QByteArrayLiteral("MARQUELL_CLIENT")))
+        if (liveReceived(livebytes::daemonReply()))
             page = browser();
         return page != nullptr;
     }

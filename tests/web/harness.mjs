@@ -3,7 +3,7 @@
 // this run in a temporary home, and ends exactly those: the daemon, the Live
 // simulator and one headless Chromium.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, mkdirSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import net from 'node:net';
@@ -41,6 +41,40 @@ export async function waitFor(check, what, timeoutMs = 10000) {
 
 export async function stop(child) {
   if (child && child.exitCode === null && child.signalCode === null && child.kill('SIGTERM')) await child.exited;
+}
+
+// One Live link frame: a 4-byte length, then the payload.
+export function frame(bytes) {
+  const out = Buffer.alloc(4 + bytes.length);
+  out.writeUInt32BE(bytes.length, 0);
+  Buffer.from(bytes).copy(out, 4);
+  return out;
+}
+
+// A Live link server that validates the daemon, writes what it is told and keeps
+// what the daemon writes after its identity.
+export function scriptedLive() {
+  let client = null;
+  const live = { received: Buffer.alloc(0), ready: () => client !== null, write: (bytes) => client.write(bytes) };
+  live.server = net.createServer((socket) => {
+    socket.setNoDelay(true);
+    socket.write(frame(Buffer.from('MARQUELL_SERVER')));
+    socket.on('data', (chunk) => {
+      client = socket;
+      live.received = Buffer.concat([live.received, chunk]);
+    });
+  });
+  return new Promise((resolve) => live.server.listen(0, '127.0.0.1', () => {
+    live.port = live.server.address().port;
+    resolve(live);
+  }));
+}
+
+// Points the daemon of this home at a Live link port.
+export function publishLivePort(env, port) {
+  const support = join(env.HOME, 'Library/Application Support/Marquell');
+  mkdirSync(support, { recursive: true });
+  writeFileSync(join(support, 'server.json'), JSON.stringify({ port }));
 }
 
 export function startSimulator(env) {

@@ -12,9 +12,10 @@ import { demoSet, launchBrowser, liveSetlist, removeHome, startDaemon, startSimu
 const env = tempHome();
 let sim, daemon, browser, page;
 
-// The demo set's songs: its locators in time order, END excluded.
+// The demo set's songs: its locators in time order, without END, STOP and sections ('>').
 const demoSongs = JSON.parse(readFileSync(demoSet)).locators
-  .filter((l) => l.name.toUpperCase() !== 'END').sort((a, b) => a.beats - b.beats).map((l) => l.name);
+  .filter((l) => !['END', 'STOP'].includes(l.name.toUpperCase()) && !l.name.startsWith('>'))
+  .sort((a, b) => a.beats - b.beats).map((l) => l.name);
 
 const rowNames = () => page.locator('#setlist li .name').allTextContents();
 const currentRow = () => page.evaluate(() => [...document.querySelectorAll('#setlist li')]

@@ -202,7 +202,14 @@ void AbletonSocket::handlePayload(const QByteArray &payload)
     if (livelink::isServerIdentity(payload)) {
         m_serverValidated = true;
         mlog::out(QStringLiteral("Server validated"));
-        send(livelink::clientIdentityReply());
+        // What a previous server said inside the song is not this one's; an old Remote
+        // Script ignores the subscription and never replaces it.
+        MarquellState &state = m_cache.currentState();
+        state.songPosition.reset();
+        state.sections.reset();
+        state.setlistMarks.reset();
+        send(livelink::clientIdentityReply() +
+             livelink::encodeSubscribe(livelink::SongPositionFeature));
         return;
     }
     mlog::out(QStringLiteral("Invalid server ID"));
@@ -258,10 +265,30 @@ void AbletonSocket::dispatch(const QByteArray &payload)
         state.bpm = payload;
         m_phone->sendCached(state.bpm, QStringLiteral("Beats per Minute"));
         return;
+    case quint8(livelink::ServerType::SongPosition):
+        keepSubscribed(payload, state.songPosition);
+        return;
+    case quint8(livelink::ServerType::Sections):
+        keepSubscribed(payload, state.sections);
+        return;
+    case quint8(livelink::ServerType::SetlistMarks):
+        keepSubscribed(payload, state.setlistMarks);
+        return;
     default:
         mlog::out(QStringLiteral("Unknown message type: ") + QString::number(type));
         return;
     }
+}
+
+void AbletonSocket::keepSubscribed(const QByteArray &payload, std::optional<QByteArray> &field)
+{
+    // Cached for the web remote only: the phone app knows none of these types.
+    if (std::holds_alternative<livelink::Malformed>(livelink::decodeServerMessage(payload))) {
+        mlog::out(QStringLiteral("Malformed message of type ") +
+                  QString::number(byteAt(payload, 0)) + QStringLiteral(" ignored"));
+        return;
+    }
+    field = payload;
 }
 
 void AbletonSocket::handlePingReply(const QByteArray &payload)

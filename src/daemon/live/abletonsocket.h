@@ -16,9 +16,10 @@ class DaemonStateCache;
 class PhoneRelay;
 class QTcpSocket;
 
-// The daemon's own client of the Live link: validates the server, reads its frames
-// one at a time into the show state cache, relays them to the phone, pings Live,
-// and carries the phone's messages (setlists above all) to Live.
+// The daemon's own client of the Live link: validates the server and subscribes to
+// the song position, reads its frames one at a time into the show state cache,
+// relays today's types to the phone, pings Live, and carries the phone's messages
+// (setlists above all) to Live.
 class AbletonSocket final : public QObject
 {
     Q_OBJECT
@@ -85,6 +86,7 @@ private:
     void handlePayload(const QByteArray &payload);
     void dispatch(const QByteArray &payload);
     void handlePingReply(const QByteArray &payload);
+    void keepSubscribed(const QByteArray &payload, std::optional<QByteArray> &field);
     void write(const QByteArray &bytes);
     void cancel(QTcpSocket *socket);
     void detach(QTcpSocket *socket);

@@ -14,6 +14,10 @@ struct MarquellState
     std::optional<QByteArray> selectedIndex; // type 5
     std::optional<QByteArray> cueJumpMode;   // type 7
     std::optional<QByteArray> bpm;           // type 8
+    // Only a subscribed connection gets these; never relayed to the phone.
+    std::optional<QByteArray> songPosition; // type 10
+    std::optional<QByteArray> sections;     // type 11
+    std::optional<QByteArray> setlistMarks; // type 12
 
     friend bool operator==(const MarquellState &, const MarquellState &) = default;
 };

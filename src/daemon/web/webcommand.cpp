@@ -80,6 +80,38 @@ Command cueMode(const QJsonObject &message)
     return ForLive{livelink::encodeCueMode(quint8(*mode))};
 }
 
+// A song id as the page has it: a decimal string.
+std::optional<quint64> songField(const QJsonObject &message)
+{
+    bool ok = false;
+    const quint64 id = message.value(QStringLiteral("song")).toString().toULongLong(&ok);
+    return ok ? std::optional(id) : std::nullopt;
+}
+
+Command section(const QJsonObject &message, const WebShowState &show)
+{
+    const std::optional<quint64> song = songField(message);
+    const std::optional<livelink::Sections> &sections = show.sections();
+    if (!song || !sections || sections->songId != *song || *song == 0)
+        return rejected(QStringLiteral("section of a song that is not playing"));
+    const int last = int(sections->sections.size()) - 1;
+    const std::optional<int> index = intField(message, QStringLiteral("index"), 0, last);
+    if (!index)
+        return rejected(QStringLiteral("no such section"));
+    return ForLive{livelink::encodeJumpToSection(*song, quint8(*index))};
+}
+
+Command stopAfter(const QJsonObject &message, const WebShowState &show)
+{
+    const std::optional<quint64> song = songField(message);
+    const QJsonValue on = message.value(QStringLiteral("on"));
+    if (!song || !show.inSetlist(*song))
+        return rejected(QStringLiteral("stop after a song not in the setlist"));
+    if (!on.isBool())
+        return rejected(QStringLiteral("stop after without on"));
+    return ForLive{livelink::encodeSetStopAfter(*song, on.toBool())};
+}
+
 } // namespace
 
 Command parse(const QJsonObject &message, const WebShowState &show)
@@ -93,6 +125,10 @@ Command parse(const QJsonObject &message, const WebShowState &show)
         return setlist(message, show);
     if (type == QLatin1String("cueMode"))
         return cueMode(message);
+    if (type == QLatin1String("section"))
+        return section(message, show);
+    if (type == QLatin1String("stopAfter"))
+        return stopAfter(message, show);
     if (type == QLatin1String("auth"))
         return Auth{message.value(QStringLiteral("pin")).toString()};
     return rejected(QStringLiteral("unknown message type"));

@@ -312,10 +312,15 @@ void WebRemoteServer::onLiveMessage(const QByteArray &payload)
             return;
         m_playing = payload.at(1) == 1;
         break;
+    case quint8(livelink::ServerType::SetlistMarks):
+        m_show.takeMarks(m_cache.currentState());
+        break;
     case quint8(livelink::ServerType::SongPool):
     case quint8(livelink::ServerType::SelectedIndex):
     case quint8(livelink::ServerType::CueMode):
     case quint8(livelink::ServerType::Tempo):
+    case quint8(livelink::ServerType::SongPosition):
+    case quint8(livelink::ServerType::Sections):
         break;
     default:
         return; // nothing the page shows

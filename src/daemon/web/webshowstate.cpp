@@ -46,6 +46,51 @@ template <typename T> std::optional<T> decodeAs(const std::optional<QByteArray> 
     return std::nullopt;
 }
 
+QJsonValue sectionIndex(quint8 index)
+{
+    return index == livelink::kNoSection ? QJsonValue() : QJsonValue(index);
+}
+
+QJsonValue positionJson(const livelink::SongPosition &position, bool liveUp)
+{
+    using State = livelink::SongPosition;
+    const bool pending = position.state & State::SectionJumpPending;
+    return QJsonObject{{QStringLiteral("song"), QString::number(position.songId)},
+                       {QStringLiteral("elapsed"), double(position.elapsedMs)},
+                       {QStringLiteral("length"), double(position.lengthMs)},
+                       {QStringLiteral("section"), sectionIndex(position.section)},
+                       // A page must not run the clock on for a Live that is gone.
+                       {QStringLiteral("playing"), liveUp && position.playing()},
+                       {QStringLiteral("stopsAfter"), bool(position.state & State::StopsAfterSong)},
+                       {QStringLiteral("pending"),
+                        pending ? sectionIndex(position.pendingSection) : QJsonValue()}};
+}
+
+QJsonValue sectionsJson(const livelink::Sections &sections)
+{
+    QJsonArray list;
+    for (const livelink::Section &section : sections.sections)
+        list.append(QJsonObject{{QStringLiteral("name"), section.name},
+                                {QStringLiteral("start"), double(section.startMs)},
+                                {QStringLiteral("length"), double(section.lengthMs)}});
+    return QJsonObject{{QStringLiteral("song"), QString::number(sections.songId)},
+                       {QStringLiteral("list"), list}};
+}
+
+// The ids of the setlist's songs that are in marked, in setlist order, once each.
+QJsonArray markedIds(const QList<Song> &setlist, const QSet<quint64> &marked)
+{
+    QJsonArray out;
+    QSet<quint64> seen;
+    for (const Song &song : setlist) {
+        if (marked.contains(song.id) && !seen.contains(song.id)) {
+            seen.insert(song.id);
+            out.append(QString::number(song.id));
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 void WebShowState::decodeSongs(const std::optional<QByteArray> &songData)
@@ -84,7 +129,48 @@ QJsonObject WebShowState::snapshot(const MarquellState &cache, bool liveUp, bool
     const auto cue = decodeAs<livelink::CueMode>(cache.cueJumpMode);
     state.insert(QStringLiteral("cueMode"), cue ? QJsonValue(cue->mode) : QJsonValue());
     state.insert(QStringLiteral("setTimeLeft"), formatSetTime(secondsLeft(m_setlist, index)));
+    decodeInsideSong(cache, liveUp, state);
     return state;
+}
+
+void WebShowState::decodeInsideSong(const MarquellState &cache, bool liveUp, QJsonObject &state)
+{
+    const auto position = decodeAs<livelink::SongPosition>(cache.songPosition);
+    state.insert(QStringLiteral("position"),
+                 position ? positionJson(*position, liveUp) : QJsonValue());
+    if (cache.sections != m_sectionsData) {
+        m_sectionsData = cache.sections;
+        m_sections = decodeAs<livelink::Sections>(cache.sections);
+        m_sectionsJson = m_sections ? sectionsJson(*m_sections) : QJsonValue();
+    }
+    state.insert(QStringLiteral("sections"), m_sectionsJson);
+    state.insert(QStringLiteral("stopAfter"), markedIds(m_setlist, m_stopAfter));
+    state.insert(QStringLiteral("stopLocator"), markedIds(m_setlist, m_stopLocator));
+}
+
+void WebShowState::takeMarks(const MarquellState &cache)
+{
+    decodeSongs(cache.songData);
+    const auto decoded = decodeAs<livelink::SetlistMarks>(cache.setlistMarks);
+    // Live sends the marks right after the setlist they belong to; any other count
+    // is not this setlist's, and the marks held so far stay.
+    if (!decoded || decoded->entries.size() != m_setlist.size())
+        return;
+    m_stopAfter.clear();
+    m_stopLocator.clear();
+    for (qsizetype i = 0; i < m_setlist.size(); ++i) {
+        const quint8 entry = decoded->entries.at(i);
+        if (entry & livelink::SetlistMarks::StopAfter)
+            m_stopAfter.insert(m_setlist.at(i).id);
+        if (entry & livelink::SetlistMarks::StopLocator)
+            m_stopLocator.insert(m_setlist.at(i).id);
+    }
+}
+
+bool WebShowState::inSetlist(quint64 id) const
+{
+    return std::any_of(m_setlist.cbegin(), m_setlist.cend(),
+                       [id](const Song &song) { return song.id == id; });
 }
 
 std::optional<Song> WebShowState::findSong(quint64 id) const

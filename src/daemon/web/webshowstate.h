@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "livelinkcodec.h"
 #include "song.h"
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QSet>
 
 #include <optional>
 
@@ -26,6 +28,11 @@ public:
     const QList<Song> &setlist() const { return m_setlist; }
     // A song of the pool or the setlist with that id.
     std::optional<Song> findSong(quint64 id) const;
+    bool inSetlist(quint64 id) const;
+    // Reads the cached type 12 against the cached setlist: call as each one arrives.
+    void takeMarks(const MarquellState &cache);
+    // The current song's sections, as Live last sent them.
+    const std::optional<livelink::Sections> &sections() const { return m_sections; }
 
     // The fields of after that differ from before (a delta for the page).
     static QJsonObject changedFields(const QJsonObject &before, const QJsonObject &after);
@@ -36,10 +43,17 @@ public:
 
 private:
     void decodeSongs(const std::optional<QByteArray> &songData);
+    void decodeInsideSong(const MarquellState &cache, bool liveUp, QJsonObject &state);
 
     std::optional<QByteArray> m_songData; // what the lists below were decoded from
     QList<Song> m_pool;
     QList<Song> m_setlist;
     QJsonArray m_poolJson;
     QJsonArray m_setlistJson;
+    std::optional<QByteArray> m_sectionsData;
+    std::optional<livelink::Sections> m_sections;
+    QJsonValue m_sectionsJson;
+    // By song id: a setlist merged before Live confirms it keeps them on the right rows.
+    QSet<quint64> m_stopAfter;
+    QSet<quint64> m_stopLocator;
 };

@@ -4,7 +4,7 @@
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const show = { setlist: [], pool: [], index: null };
+const show = { setlist: [], pool: [], index: null, position: null, sections: null, stopAfter: [], stopLocator: [] };
 let socket = null;
 let retryMs = 500;
 let watchdog = null;
@@ -103,6 +103,10 @@ function render(changed) {
   if (('setlist' in changed) && !dragging) renderSetlist();
   else if ('index' in changed) markCurrent();
   if ('pool' in changed) renderPool();
+  if (('stopAfter' in changed || 'stopLocator' in changed) && !dragging) markStops();
+  if ('sections' in changed) renderSections();
+  if ('position' in changed) takePosition();
+  else if ('sections' in changed) markSections();
 }
 
 function songRow(song, position) {
@@ -129,11 +133,29 @@ function renderSetlist() {
     handle.className = 'handle';
     handle.setAttribute('aria-label', 'Drag to reorder');
     handle.textContent = '≡';
-    row.append(handle);
+    const stop = document.createElement('button');
+    stop.className = 'stopafter';
+    stop.setAttribute('aria-label', `Stop after ${song.name}`);
+    stop.innerHTML = '<svg viewBox="0 0 64 64"><rect x="10" y="10" width="44" height="44" rx="4"/></svg>';
+    row.append(stop, handle);
     return row;
   }));
   $('emptySetlist').hidden = show.setlist.length > 0;
   markCurrent();
+  markStops();
+}
+
+// A song marked "stop after" (or ending at a STOP locator) gets a red line below its row.
+function markStops() {
+  for (const row of $('setlist').children) {
+    const marked = show.stopAfter.includes(row.dataset.id);
+    const stop = row.querySelector('.stopafter');
+    stop.classList.toggle('on', marked);
+    stop.setAttribute('aria-pressed', String(marked));
+    if (marked) row.dataset.stop = 'mark';
+    else if (show.stopLocator.includes(row.dataset.id)) row.dataset.stop = 'locator';
+    else delete row.dataset.stop;
+  }
 }
 
 function markCurrent() {
@@ -159,6 +181,84 @@ function renderPool() {
   }));
 }
 
+// ---- inside the song ---------------------------------------------------------------
+// Live reports the position about ten times a second; in between the page runs its own
+// clock, and a report a little behind it (network and timer jitter) never moves the bar
+// back: only a change of song or a step back of more than JUMP_MS is a real jump.
+
+const JUMP_MS = 1000;
+const TAP_WAIT_MS = 2000; // a tapped section counts as pending until Live shows it, at most this long
+let clock = null; // { song, elapsed, length, playing, at, floor }: the position shown
+let ticking = false;
+let tapped = null; // { song, index, at }: a section tap Live has not shown yet
+
+function shownAt(now) {
+  if (!clock) return 0;
+  const run = clock.playing ? clock.elapsed + (now - clock.at) : clock.elapsed;
+  return Math.min(clock.length, Math.max(clock.floor, run));
+}
+
+function takePosition() {
+  const p = show.position;
+  $('song').hidden = !p; // a Remote Script that never reports keeps today's page
+  if (!p) { clock = null; return; }
+  const now = performance.now();
+  const shown = shownAt(now);
+  const jumped = !clock || clock.song !== p.song || p.elapsed < shown - JUMP_MS;
+  clock = { song: p.song, elapsed: p.elapsed, length: p.length, playing: p.playing, at: now, floor: jumped ? 0 : shown };
+  if (tapped && (tapped.song !== p.song || p.pending === tapped.index || p.section === tapped.index
+      || now - tapped.at > TAP_WAIT_MS)) tapped = null;
+  $('stopsAfter').hidden = !(p.stopsAfter && p.playing);
+  drawPosition();
+  markSections();
+  if (p.playing && !ticking) { ticking = true; requestAnimationFrame(tick); }
+}
+
+function tick() {
+  ticking = Boolean(clock && clock.playing);
+  if (!ticking) return;
+  drawPosition();
+  requestAnimationFrame(tick);
+}
+
+const clockText = (seconds) => `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
+
+function setText(id, text) {
+  const element = $(id);
+  if (element.textContent !== text) element.textContent = text;
+}
+
+function drawPosition() {
+  const ms = shownAt(performance.now());
+  const length = clock.length;
+  $('progress').style.transform = `scaleX(${length > 0 ? ms / length : 0})`;
+  const none = clock.song === '0';
+  setText('songLeft', none ? '–' : clockText(Math.ceil((length - ms) / 1000)));
+  setText('songElapsed', none ? '' : `${clockText(Math.floor(ms / 1000))} / ${clockText(Math.round(length / 1000))}`);
+}
+
+function renderSections() {
+  const sections = show.sections;
+  const list = sections && sections.song !== '0' ? sections.list : [];
+  $('sections').replaceChildren(...list.map((section, i) => {
+    const button = document.createElement('button');
+    button.dataset.index = String(i);
+    button.textContent = section.name;
+    return button;
+  }));
+  $('sections').hidden = list.length === 0;
+}
+
+function markSections() {
+  const p = show.position;
+  const here = p && show.sections && p.song === show.sections.song;
+  [...$('sections').children].forEach((button, i) => {
+    button.classList.toggle('playing', Boolean(here && p.section === i));
+    const pending = here && (p.pending === i || (tapped !== null && tapped.index === i));
+    button.classList.toggle('pending', Boolean(pending));
+  });
+}
+
 // ---- commands -------------------------------------------------------------------
 
 for (const command of ['prev', 'play', 'stop', 'next']) {
@@ -173,9 +273,22 @@ for (const id of ['cue1', 'cue2']) {
   $(id).addEventListener('click', () => send({ type: 'cueMode', mode: Number($(id).dataset.mode) }));
 }
 
+$('sections').addEventListener('click', (event) => {
+  const button = event.target.closest('button');
+  if (!button || !show.sections) return;
+  const index = Number(button.dataset.index);
+  tapped = { song: show.sections.song, index, at: performance.now() };
+  send({ type: 'section', song: show.sections.song, index });
+  markSections();
+});
+
 $('setlist').addEventListener('click', (event) => {
   const row = event.target.closest('li');
   if (!row || event.target.closest('.handle')) return;
+  if (event.target.closest('.stopafter')) {
+    send({ type: 'stopAfter', song: row.dataset.id, on: !show.stopAfter.includes(row.dataset.id) });
+    return;
+  }
   send({ type: 'select', index: Array.prototype.indexOf.call(row.parentNode.children, row) });
 });
 
