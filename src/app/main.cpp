@@ -106,6 +106,7 @@ int main(int argc, char *argv[])
 
     ShowWindowServices services{liveLink->songs, liveLink->client, delegate};
     const std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
+    prompts.setParentWidget(window.get()); // the launch's alerts are modal to the window only
     wireShowWindow(*window, *liveLink, delegate);
     auto *midiMapWindow = new PopUpWindowController(midi, settings, window.get()); // window owns it
     for (StagerunViewController *pane : {window->setlistPane(), window->songPoolPane()})
