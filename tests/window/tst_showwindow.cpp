@@ -123,6 +123,58 @@ private slots:
         QCOMPARE(f.sender.messages.size(), 2);
     }
 
+    // Only the left button selects; every key that moves the highlight takes the arrows'
+    // road, so the setlist's highlight and Live's position never part; Tab moves nothing.
+    void selectingInputs_data()
+    {
+        QTest::addColumn<bool>("setlist");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("moves"); // -1 up, 0 not, 1 down; +-2 to the last or first row
+        const std::pair<const char *, int> inputs[] = {
+            {"right click", 0}, {"middle click", 0}, {"PageUp", -1}, {"PageDown", 1},
+            {"Home", -2},       {"End", 2},          {"Tab", 0}};
+        for (const bool setlist : {true, false})
+            for (const auto &[input, moves] : inputs)
+                QTest::addRow("%s, %s", setlist ? "setlist" : "pool", input)
+                    << setlist << QString(input) << moves;
+    }
+    void selectingInputs()
+    {
+        QFETCH(bool, setlist);
+        QFETCH(QString, input);
+        QFETCH(int, moves);
+        ShowWindowFixture f;
+        const QStringList songs = letters(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcd"));
+        f.load(songs, songs);
+        f.show();
+        f.poolPane->selectSetlistRow(10);
+        f.pool->selectRow(10);
+        StageRunTableView *table = setlist ? f.setList : f.pool;
+        table->setFocus();
+        f.sender.clear();
+        const QMap<QString, Qt::Key> keys{{"PageUp", Qt::Key_PageUp},
+                                          {"PageDown", Qt::Key_PageDown},
+                                          {"Home", Qt::Key_Home},
+                                          {"End", Qt::Key_End},
+                                          {"Tab", Qt::Key_Tab}};
+        if (keys.contains(input)) {
+            QTest::keyClick(table, keys[input]);
+        } else {
+            const QPoint at = table->visualRect(table->model()->index(12, 0)).center();
+            const Qt::MouseButton button =
+                input == "right click" ? Qt::RightButton : Qt::MiddleButton;
+            QTest::mouseClick(table->viewport(), button, {}, at);
+            QTest::mouseDClick(table->viewport(), button, {}, at);
+        }
+        const int row = table->selectedRow();
+        QCOMPARE((row > 10) - (row < 10), (moves > 0) - (moves < 0));
+        if (std::abs(moves) == 2)
+            QCOMPARE(row, moves > 0 ? 29 : 0);
+        QCOMPARE(f.sender.messages,
+                 setlist && moves ? QList<QByteArray>{selectIndex(row)} : QList<QByteArray>{});
+        QCOMPARE(f.songs.selectedSetlistIndex(), f.setList->selectedRow());
+    }
+
     // A wrapped one-byte position would move Live to the wrong song.
     void positionAbove255StaysLocal()
     {
