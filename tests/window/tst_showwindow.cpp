@@ -234,7 +234,8 @@ private slots:
     // Each transport button fires once on a left press, its highlight going after a
     // moment; both play buttons show the playing state, and a missing image keeps the one
     // shown. The MIDI button asks for the mapping window; the switch stores the setting,
-    // which a window loaded later shows; the bridge button launches the daemon; About
+    // which a window loaded later shows; the bridge button launches the daemon and shows
+    // whether it runs; About
     // names the version and Help the support address.
     void paneButtons()
     {
@@ -272,6 +273,9 @@ private slots:
             f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
             Qt::LeftButton);
         QCOMPARE(f.launcher.launches, 1);
+        QVERIFY(!f.poolPane->showsBridgeRunning());
+        f.launcher.running = true; // its lock taken: the button's lamp follows
+        QTRY_VERIFY(f.poolPane->showsBridgeRunning());
         QVERIFY(f.poolPane->orderFrontStandardAboutPanel()->text().contains("Version 1.5"));
         QMessageBox *help = f.poolPane->showHelp();
         QCOMPARE(help->text(), QStringLiteral("Marquell Help"));

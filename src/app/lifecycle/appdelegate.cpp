@@ -75,9 +75,14 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 }
 
+bool AppDelegate::isDaemonRunning() const
+{
+    return SingleInstanceLock::isHeld(m_daemon.lockPath);
+}
+
 void AppDelegate::launchDaemonIfNeeded()
 {
-    if (SingleInstanceLock::isHeld(m_daemon.lockPath))
+    if (isDaemonRunning())
         return;
     if (!QFileInfo::exists(m_daemon.path)) {
         mlog::system(QStringLiteral("MarquellBridge: helper missing at ") + m_daemon.path);

@@ -58,6 +58,7 @@ public:
 
     void applicationDidFinishLaunching();
     void launchDaemonIfNeeded() override;
+    bool isDaemonRunning() const override;
 
     // Runs the installer and shows its outcome without waiting for the user; returns
     // this run's outcome (a folder chosen at the User Library prompt runs it again).

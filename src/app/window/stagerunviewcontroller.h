@@ -66,6 +66,8 @@ public:
     SongTableModel *songPoolModel() const { return m_songPoolModel; }
     // The lamp's current colour.
     QColor statusIndicatorColor() const { return m_lampColor; }
+    // Whether the iOS Bridge button shows the daemon running (its lock held).
+    bool showsBridgeRunning() const { return m_bridgeRunning; }
 
     // SocketClientDelegate
     void selectSetlistRow(int index) override;
@@ -120,6 +122,7 @@ private:
     void arrowKeyUsed();
     void setStatus(const QString &text, const QColor &lamp);
     void setLampColor(const QColor &color);
+    void showBridgeState();
     void updateSetTime();
     // Sends a setlist position unless it cannot travel in one byte.
     bool sendSelectIndex(int index);
@@ -130,6 +133,7 @@ private:
     QString m_imageRoot = QStringLiteral(":/images/");
     QColor m_lampColor;
     int m_poolWidth = 0;
+    bool m_bridgeRunning = false;
 
     QPointer<QComboBox> m_cueModeComboBoxCell;
     QPointer<QLabel> m_serverStatusTextField;
@@ -141,6 +145,7 @@ private:
     QPointer<QCheckBox> m_autoConnectToDaemonStatus;
     QPointer<QAbstractButton> m_setlistPlayButton;
     QPointer<QAbstractButton> m_songpoolPlayButton;
+    QPointer<QAbstractButton> m_iosBridgeButton;
     SongTableModel *m_setListModel = nullptr;
     SongTableModel *m_songPoolModel = nullptr;
 };
