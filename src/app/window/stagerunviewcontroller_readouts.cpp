@@ -196,6 +196,8 @@ void StagerunViewController::setStatus(const QString &text, const QColor &lamp)
     if (!pane || !pane->m_serverStatusTextField || !pane->m_statusIndicatorButton)
         return;
     pane->m_serverStatusTextField->setText(text);
+    // The label shortens what does not fit; the whole text stays a hover away.
+    pane->m_serverStatusTextField->setToolTip(QString(text).replace(QLatin1Char('\n'), ' '));
     pane->setLampColor(lamp);
 }
 
