@@ -36,9 +36,8 @@ using namespace lifecyclefixtures;
 namespace {
 
 // Answers the life cycle's questions from a script and writes down, in order, every
-// text the user is shown and every detector call. Alerts that do not wait are answered
-// on a later turn of the event loop, as a user would.
-class ScriptedPrompts final : public UserPrompts, public DetectorControl
+// text the user is shown and every detector call.
+class ScriptedPrompts final : public UserPrompts, public DetectorControl, public LaterAnswers
 {
 public:
     void inform(Tone tone, const QString &message, const QString &info) override
@@ -68,14 +67,6 @@ public:
                                     : std::optional(folder.replace("~/", QDir::homePath() + '/')));
         });
     }
-    void later(std::function<void()> answer)
-    {
-        ++pending;
-        QTimer::singleShot(0, [this, answer] {
-            --pending;
-            answer();
-        });
-    }
     bool presentError(const QString &description) override
     {
         events << QStringLiteral("error: ") + description;
@@ -91,7 +82,6 @@ public:
     // Taken in turn: a button's index, a folder ("~/" the home; null: cancelled), recovered.
     QVariantList answers;
     std::function<void()> whileAsking; // runs inside ask(), as if during the modal alert
-    int pending = 0;                   // answers not given yet
 };
 
 QString installedAlert(const QString &version)

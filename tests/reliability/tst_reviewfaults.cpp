@@ -13,15 +13,16 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSysInfo>
-#include <QTimer>
 #include <QtTest>
 
 namespace {
 
-// Answers every question with "Choose…" and a folder on the next turn of the event
-// loop, and has the delegate quit while the alert named is open, as a signal arriving
-// then would; prompts and detector calls go into one list.
-class QuittingPrompts final : public UserPrompts, public DetectorControl
+// Answers every question with "Choose…" and a folder, later, and has the delegate quit
+// while the alert named is open, as a signal arriving then would; prompts and detector
+// calls go into one list.
+class QuittingPrompts final : public UserPrompts,
+                              public DetectorControl,
+                              public lifecyclefixtures::LaterAnswers
 {
 public:
     void inform(Tone, const QString &, const QString &) override
@@ -39,14 +40,6 @@ public:
         opened(QStringLiteral("choose"));
         later([this, chosen] { chosen(this->chosen); });
     }
-    void later(std::function<void()> answer)
-    {
-        ++pending;
-        QTimer::singleShot(0, [this, answer] {
-            --pending;
-            answer();
-        });
-    }
     bool presentError(const QString &) override { return false; }
     void updateParameters(const QString &, int) override { events << QStringLiteral("update"); }
     void startDetection() override { events << QStringLiteral("start"); }
@@ -59,7 +52,6 @@ public:
 
     QString quitAt;
     QString chosen;
-    int pending = 0;
     AppDelegate *delegate = nullptr;
     QStringList events;
 };
