@@ -76,12 +76,13 @@ void wireShowWindow(StageRunMainWindow &window, LiveLink &link, AppDelegate &del
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
     QCoreApplication::setOrganizationDomain(QStringLiteral("orvanta-audio.com"));
     QCoreApplication::setApplicationName(QStringLiteral("Marquell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELL_VERSION));
-    commandline::processStandardOptions(
-        app, QObject::tr("Show control for a live set run from Ableton Live."));
+    const QString description = QObject::tr("Show control for a live set run from Ableton Live.");
+    commandline::answerHelpAndVersion(argc, argv, description);
+    QApplication app(argc, argv);
+    commandline::processStandardOptions(app, description);
     // Every quit goes through the delegate's rule, which saves the store first.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -109,6 +110,7 @@ int main(int argc, char *argv[])
 
     ShowWindowServices services{liveLink->songs, liveLink->client, delegate, &liveLink->position};
     const std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
+    prompts.setParentWidget(window.get()); // the launch's alerts are modal to the window only
     wireShowWindow(*window, *liveLink, delegate);
     auto *midiMapWindow = new PopUpWindowController(midi, settings, window.get()); // window owns it
     for (StagerunViewController *pane : {window->setlistPane(), window->songPoolPane()})

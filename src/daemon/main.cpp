@@ -58,6 +58,7 @@ int runDaemon(QApplication &app)
     if (!lock.tryAcquire()) {
         mlog::system(
             QStringLiteral("MarquellDaemon: another instance is already running; exiting"));
+        std::fputs("MarquellDaemon is already running\n", stderr); // for whoever started it
         return 0;
     }
 

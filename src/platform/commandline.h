@@ -14,6 +14,12 @@ namespace commandline {
 // with status 1 and a message on an unknown option, before any service starts.
 // extra lists the program's own flags; the names of those given are returned.
 // Call after the application's name and version are set.
+// For a GUI program, before its QApplication: answers --help and --version, which
+// must work where there is no display to connect to. Anything else is left for
+// processStandardOptions. Call after the application's name and version are set.
+void answerHelpAndVersion(int &argc, char **argv, const QString &description,
+                          const QList<QCommandLineOption> &extra = {});
+
 QStringList processStandardOptions(const QCoreApplication &app, const QString &description,
                                    const QList<QCommandLineOption> &extra = {});
 

@@ -24,7 +24,8 @@ class TestDaemonBinary : public QObject
 private slots:
     // The port comes from server.json; the daemon validates the server and comes back
     // by itself after the server drops it. A second copy exits at once without looking
-    // for Live, and a termination signal quits the first cleanly, releasing the lock.
+    // for Live, saying so on standard error, and a termination signal quits the first
+    // cleanly, releasing the lock.
     void runsOnceFindsLiveAndQuitsOnSignal_data()
     {
         QTest::addColumn<int>("signal");
@@ -46,10 +47,12 @@ private slots:
             if (connection == 1) {
                 QVERIFY(SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
                 QProcess second;
-                startDaemon(second);
+                second.start(QStringLiteral(MARQUELL_DAEMON_BINARY));
                 QVERIFY(second.waitForFinished(10000));
                 QCOMPARE(second.exitCode(), 0);
                 QCOMPARE(second.readAllStandardOutput(), QByteArray());
+                QCOMPARE(second.readAllStandardError(),
+                         QByteArray("MarquellDaemon is already running\n"));
             }
             live.writeIdentity();
             QTRY_COMPARE(live.received(), livebytes::daemonReply());
@@ -60,6 +63,24 @@ private slots:
         QCOMPARE(first.exitStatus(), QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
         QVERIFY(!SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
+    }
+
+    // Both answer anywhere, even where there is no display to connect to.
+    void standardOptionsNeedNoDisplay()
+    {
+        TempHome home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(name));
+        for (const char *option : {"--help", "--version"}) {
+            QProcess run;
+            run.setProcessEnvironment(env);
+            run.start(QStringLiteral(MARQUELL_APP_BINARY), {QString::fromLatin1(option)});
+            QVERIFY(run.waitForFinished(10000) && run.exitStatus() == QProcess::NormalExit);
+            QCOMPARE(run.exitCode(), 0);
+            const QByteArray out = run.readAllStandardOutput();
+            QVERIFY2(out.startsWith(option[2] == 'h' ? "Usage: " : "Marquell 1."), out.data());
+        }
     }
 };
 

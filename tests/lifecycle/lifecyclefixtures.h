@@ -8,8 +8,10 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <optional>
 
 // The life-cycle tests' fake shipped folder, raw file I/O and peer store connection.
@@ -68,6 +70,21 @@ inline std::optional<QList<qint64>> peerExec(const QString &file, const QString 
     QSqlDatabase::removeDatabase(QStringLiteral("peer"));
     return rows;
 }
+
+// A fake's answers to the alerts that do not wait, given on a later turn of the event
+// loop as a user would; a test waits for pending to reach 0.
+struct LaterAnswers
+{
+    void later(std::function<void()> answer)
+    {
+        ++pending;
+        QTimer::singleShot(0, [this, answer] {
+            --pending;
+            answer();
+        });
+    }
+    int pending = 0;
+};
 
 inline QList<qint64> storedIds(const QString &file)
 {

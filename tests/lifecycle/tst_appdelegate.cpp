@@ -2,12 +2,20 @@
 #include "appdelegate.h"
 #include "detectorcontrol.h"
 #include "lifecyclefixtures.h"
+#include "livebytes.h"
 #include "log.h"
 #include "persistentstore.h"
 #include "qtuserprompts.h"
+#include "scriptedliveserver.h"
+#include "serverdetector.h"
+#include "showwindow.h"
 #include "signalquitwatcher.h"
 #include "singleinstancelock.h"
+#include "socketclient.h"
+#include "songmanager.h"
+#include "stagerunviewcontroller.h"
 #include "temphome.h"
+#include "transportmappings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -29,12 +37,12 @@ namespace {
 
 // Answers the life cycle's questions from a script and writes down, in order, every
 // text the user is shown and every detector call.
-class ScriptedPrompts final : public UserPrompts, public DetectorControl
+class ScriptedPrompts final : public UserPrompts, public DetectorControl, public LaterAnswers
 {
 public:
-    void inform(const QString &message, const QString &info) override
+    void inform(Tone tone, const QString &message, const QString &info) override
     {
-        events << message + ": " + info;
+        events << (tone == Tone::Warning ? "warning " : "") + message + ": " + info;
     }
     int ask(const QString &message, const QString &info, const QStringList &buttons) override
     {
@@ -43,12 +51,21 @@ public:
             whileAsking();
         return answers.isEmpty() ? -1 : answers.takeFirst().toInt(); // unscripted: dismissed
     }
-    std::optional<QString> chooseFolder(const QString &title, const QString &confirm) override
+    void askLater(const QString &message, const QString &info, const QStringList &buttons,
+                  Answered answered) override
+    {
+        events << message + ": " + info + " | " + buttons.join(", ");
+        const int answer = answers.isEmpty() ? -1 : answers.takeFirst().toInt();
+        later([answered, answer] { answered(answer); });
+    }
+    void chooseFolder(const QString &title, const QString &confirm, Chosen chosen) override
     {
         events << title + QStringLiteral(" | ") + confirm;
         QString folder = answers.isEmpty() ? QString() : answers.takeFirst().toString();
-        return folder.isEmpty() ? std::nullopt
-                                : std::optional(folder.replace("~/", QDir::homePath() + '/'));
+        later([chosen, folder]() mutable {
+            chosen(folder.isEmpty() ? std::nullopt
+                                    : std::optional(folder.replace("~/", QDir::homePath() + '/')));
+        });
     }
     bool presentError(const QString &description) override
     {
@@ -154,7 +171,8 @@ private slots:
     void cleanup() { m.reset(); }
 
     // The daemon when switched on (an attempt logs before the appearance step), the
-    // install's texts, MIDI, and the detector last, on the published port or 6000.
+    // install's first alert, MIDI, and the detector on the published port or 6000, then
+    // whatever the user's answers lead to.
     void launch_data()
     {
         QTest::addColumn<Launch>("c");
@@ -182,10 +200,10 @@ private slots:
             .shown = {"Marquell Remote Script updated: Updated from 1.4.0 to 1.5.0.\n\nRestart "
                       "Live to pick up the new version."}};
         QTest::newRow("up to date") << Launch{.marker = "1.5.0\n", .shown = {}};
-        QTest::newRow("no script shipped")
-            << Launch{.shipsScript = false,
-                      .shown = {"Couldn't install the Marquell Remote Script: This build has no "
-                                "Resources folder."}};
+        QTest::newRow("no script shipped") << Launch{
+            .shipsScript = false,
+            .shown = {"warning Couldn't install the Marquell Remote Script: This build has no "
+                      "Resources folder."}};
         // A stored choice wins over the default, even a vanished one.
         QTest::newRow("stored choice used") << Launch{.stored = "~/Chosen", .chosen = "~/Chosen"};
         QTest::newRow("stored choice vanished")
@@ -231,12 +249,15 @@ private slots:
         });
         delegate->setMidiSetupHook([this] { m->prompts.events << QStringLiteral("midi"); });
         delegate->applicationDidFinishLaunching();
+        QTRY_COMPARE(m->prompts.pending, 0);
 
         if (c.helper.startsWith("#!"))
             QTRY_COMPARE(readFile(home(QStringLiteral("daemon-ran"))), QByteArray("started 0\n"));
+        // The first alert opens, the launch goes on; what the answers bring follows.
         QStringList expected{QStringLiteral("appearance %1").arg(c.logged.size())};
-        expected << c.shown << QStringLiteral("midi")
-                 << QStringLiteral("update 127.0.0.1:%1").arg(c.port) << QStringLiteral("start");
+        expected << c.shown.mid(0, 1) << QStringLiteral("midi")
+                 << QStringLiteral("update 127.0.0.1:%1").arg(c.port) << QStringLiteral("start")
+                 << c.shown.mid(1);
         QCOMPARE(m->prompts.events, expected.replaceInStrings(QStringLiteral("~/"), home()));
         QStringList lines = m->log.systemLines();
         lines.replaceInStrings(QRegularExpression(QStringLiteral("(launch failed: ).+")),
@@ -248,6 +269,58 @@ private slots:
             return;
         verifyShippedCopy(resolve(c.chosen) + "/Remote Scripts/Marquell", "v1.5");
         QVERIFY(!QFileInfo::exists(library() + "/Remote Scripts"));
+    }
+
+    // Live appears while a launch alert is still open: the window connects all the same.
+    void windowConnectsWhileLaunchAlertIsOpen_data()
+    {
+        QTest::addColumn<bool>("noLibrary");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("icon");
+        QTest::newRow("User Library question")
+            << true << "Where is Ableton's User Library?" << int(QMessageBox::Warning);
+        QTest::newRow("installed notice")
+            << false << "Marquell Remote Script installed" << int(QMessageBox::Information);
+    }
+    void windowConnectsWhileLaunchAlertIsOpen()
+    {
+        QFETCH(bool, noLibrary);
+        QFETCH(QString, text);
+        QFETCH(int, icon);
+        if (noLibrary)
+            QVERIFY(QDir(library()).removeRecursively());
+        m->home.writeServerJson(livebytes::portJson(ScriptedLiveServer::closedPort()));
+        TransportMappings mappings;
+        SocketClient client{mappings};
+        SongManager songs{client};
+        ServerDetector detector{client};
+        DetectorAdapter<ServerDetector> adapter{detector};
+        client.setSongManager(&songs);
+        client.setServerDetector(&detector);
+        QtUserPrompts prompts;
+        AppDelegate delegate(m->settings, m->store, prompts, DaemonLocation{}, shipped());
+        delegate.setDetector(&adapter);
+        ShowWindowServices services{songs, client, delegate};
+        const auto window = createShowWindow(services);
+        StagerunViewController *pane = window->delegatePane();
+        client.setServerDetectorDelegate(pane);
+        detector.setDelegate(pane);
+        prompts.setParentWidget(window.get());
+        window->show();
+        delegate.applicationDidFinishLaunching();
+
+        auto *alert = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(alert && alert->isVisible());
+        QCOMPARE(alert->text(), text);
+        QCOMPARE(int(alert->icon()), icon);
+        ScriptedLiveServer live;
+        live.setGreeting(livebytes::frame(livelink::kServerIdentity));
+        m->home.writeServerJson(livebytes::portJson(live.port()));
+        QTRY_COMPARE_WITH_TIMEOUT(window->setlistPane()->serverStatusTextField()->text(),
+                                  QStringLiteral("Connected to Live"), 10000);
+        QCOMPARE(QApplication::activeModalWidget(), alert);
+        client.setServerDetectorDelegate(nullptr);
+        detector.setDelegate(nullptr);
     }
 
     // The first save inserts, later ones update the first record even beside a peer's.
@@ -382,21 +455,27 @@ private slots:
     }
 
     // The real dialogs: an alert answers the pressed button's index and Escape picks the
-    // safe second button, never "Quit anyway"; the chooser offers folders only.
+    // safe second button, never "Quit anyway", whether or not the caller waits; the
+    // chooser offers folders only.
     void realPrompts_data()
     {
         QTest::addColumn<QString>("press");   // a button, Escape, or the chooser's accept/reject
         QTest::addColumn<QVariant>("answer"); // an alert's index; the chooser's folder
-        QTest::newRow("first button") << "Quit anyway" << QVariant(0);
-        QTest::newRow("second button") << "Cancel" << QVariant(1);
-        QTest::newRow("escape") << "Escape" << QVariant(1);
-        QTest::newRow("folder chosen") << "accept" << QVariant("~/Music/Ableton/User Library");
-        QTest::newRow("chooser cancelled") << "reject" << QVariant();
+        QTest::addColumn<bool>("waits");      // ask() rather than askLater()
+        QTest::newRow("first button") << "Quit anyway" << QVariant(0) << true;
+        QTest::newRow("second button") << "Cancel" << QVariant(1) << true;
+        QTest::newRow("escape") << "Escape" << QVariant(1) << true;
+        QTest::newRow("escape, not waiting") << "Escape" << QVariant(1) << false;
+        QTest::newRow("first button, not waiting") << "Quit anyway" << QVariant(0) << false;
+        QTest::newRow("folder chosen")
+            << "accept" << QVariant("~/Music/Ableton/User Library") << false;
+        QTest::newRow("chooser cancelled") << "reject" << QVariant() << false;
     }
     void realPrompts()
     {
         QFETCH(QString, press);
         QFETCH(QVariant, answer);
+        QFETCH(bool, waits);
         QString seen;
         QTimer::singleShot(0, [&] {
             QWidget *w = nullptr;
@@ -418,16 +497,25 @@ private slots:
                     b->click();
         });
         QtUserPrompts prompts;
+        std::optional<QVariant> given;
         if (answer.typeId() == QMetaType::Int) {
-            QCOMPARE(prompts.ask("Message", "Details", {"Quit anyway", "Cancel"}), answer.toInt());
+            const QStringList buttons{"Quit anyway", "Cancel"};
+            if (waits)
+                given = prompts.ask("Message", "Details", buttons);
+            else
+                prompts.askLater("Message", "Details", buttons, [&](int i) { given = i; });
+            QTRY_VERIFY(given);
+            QCOMPARE(*given, answer);
             QCOMPARE(seen, QStringLiteral("Message / Details"));
             return;
         }
-        const std::optional<QString> chosen =
-            prompts.chooseFolder("Select a folder", "Use This Folder");
+        prompts.chooseFolder("Select a folder", "Use This Folder",
+                             [&](const std::optional<QString> &folder) {
+                                 given = folder ? QVariant(*folder) : QVariant();
+                             });
+        QTRY_VERIFY(given);
         QCOMPARE(seen, QStringLiteral("Select a folder / Use This Folder / folders"));
-        QCOMPARE(chosen,
-                 answer.isNull() ? std::nullopt : std::optional(resolve(answer.toString())));
+        QCOMPARE(*given, answer.isNull() ? answer : QVariant(resolve(answer.toString())));
     }
 };
 

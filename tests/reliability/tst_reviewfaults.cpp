@@ -17,27 +17,33 @@
 
 namespace {
 
-// Answers every question with "Choose…" and a folder, and has the delegate quit inside
-// the modal call named, as a signal arriving while the alert is up would; prompts and
-// detector calls go into one list.
-class QuittingPrompts final : public UserPrompts, public DetectorControl
+// Answers every question with "Choose…" and a folder, later, and has the delegate quit
+// while the alert named is open, as a signal arriving then would; prompts and detector
+// calls go into one list.
+class QuittingPrompts final : public UserPrompts,
+                              public DetectorControl,
+                              public lifecyclefixtures::LaterAnswers
 {
 public:
-    void inform(const QString &, const QString &) override { modal(QStringLiteral("inform")); }
-    int ask(const QString &, const QString &, const QStringList &) override
+    void inform(Tone, const QString &, const QString &) override
     {
-        modal(QStringLiteral("ask"));
-        return 0;
+        opened(QStringLiteral("inform"));
     }
-    std::optional<QString> chooseFolder(const QString &, const QString &) override
+    int ask(const QString &, const QString &, const QStringList &) override { return 0; }
+    void askLater(const QString &, const QString &, const QStringList &, Answered answered) override
     {
-        modal(QStringLiteral("choose"));
-        return chosen;
+        opened(QStringLiteral("ask"));
+        later([answered] { answered(0); });
+    }
+    void chooseFolder(const QString &, const QString &, Chosen chosen) override
+    {
+        opened(QStringLiteral("choose"));
+        later([this, chosen] { chosen(this->chosen); });
     }
     bool presentError(const QString &) override { return false; }
     void updateParameters(const QString &, int) override { events << QStringLiteral("update"); }
     void startDetection() override { events << QStringLiteral("start"); }
-    void modal(const QString &name)
+    void opened(const QString &name)
     {
         events << name;
         if (quitAt == name)
@@ -86,15 +92,15 @@ private slots:
         QCOMPARE(next.tryAcquire(), !held);
     }
 
-    // SIGTERM while the User Library prompt was open returned from the prompt and ran
-    // the rest of the launch: detection started during quit.
+    // SIGTERM while the User Library prompt was open went on during quit: the launch
+    // to the search for Live, or the answer to the chooser or to installing.
     void quitDuringLaunchPromptEndsTheLaunch_data()
     {
         QTest::addColumn<QString>("quitAt");
         QTest::addColumn<QStringList>("prompts");
-        QTest::newRow("at the question") << "ask" << QStringList{QStringLiteral("ask")};
+        QTest::newRow("at the question") << "ask" << QStringList{"ask"};
         QTest::newRow("at the folder chooser")
-            << "choose" << QStringList{QStringLiteral("ask"), QStringLiteral("choose")};
+            << "choose" << QStringList{"ask", "midi", "update", "start", "choose"};
     }
     void quitDuringLaunchPromptEndsTheLaunch()
     {
@@ -118,6 +124,7 @@ private slots:
         delegate.setMidiSetupHook([&answers] { answers.events << QStringLiteral("midi"); });
         QSignalSpy approved(&delegate, &AppDelegate::quitApproved);
         delegate.applicationDidFinishLaunching();
+        QTRY_COMPARE(answers.pending, 0);
         QCOMPARE(approved.count(), 1);
         QCOMPARE(answers.events, prompts);
     }

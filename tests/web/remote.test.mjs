@@ -101,6 +101,20 @@ test('playing in Live shows on the phone', async () => {
   assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [360, 740]);
 });
 
+test('a new page says "Connecting…" until its first attempt has failed', async () => {
+  const fresh = await browser.newPage();
+  let held = null; // the page's first WebSocket, neither answered nor refused
+  await fresh.routeWebSocket(/\/ws$/, (ws) => { held = ws; });
+  await fresh.goto(`http://127.0.0.1:${daemon.port}/`);
+  await waitFor(() => held, 'the first attempt');
+  assert.equal(await fresh.locator('#status').textContent(), 'Connecting…');
+  assert.equal(await fresh.locator('#lamp').getAttribute('data-state'), 'connecting');
+  await held.close();
+  await fresh.locator('#lamp[data-state="unreachable"]').waitFor();
+  assert.equal(await fresh.locator('#status').textContent(), 'Daemon unreachable');
+  await fresh.close();
+});
+
 test('a frozen daemon shows "Daemon unreachable"; the page recovers when it runs again', async () => {
   await page.evaluate(() => {
     window.sameDocument = true;

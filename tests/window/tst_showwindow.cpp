@@ -131,6 +131,55 @@ private slots:
         QCOMPARE(f.sender.messages.size(), 2);
     }
 
+    // Only the left button selects; every key that moves the highlight takes the arrows'
+    // road, so the setlist's highlight and Live's position never part; Tab moves nothing.
+    void selectingInputs_data()
+    {
+        QTest::addColumn<bool>("setlist");
+        QTest::addColumn<int>("input"); // a key, else a mouse button clicked and double-clicked
+        QTest::addColumn<int>("moves"); // -1 up, 0 not, 1 down; +-2 to the last or first row
+        const std::tuple<const char *, int, int> inputs[] = {{"right click", Qt::RightButton, 0},
+                                                             {"middle click", Qt::MiddleButton, 0},
+                                                             {"PageUp", Qt::Key_PageUp, -1},
+                                                             {"PageDown", Qt::Key_PageDown, 1},
+                                                             {"Home", Qt::Key_Home, -2},
+                                                             {"End", Qt::Key_End, 2},
+                                                             {"Tab", Qt::Key_Tab, 0}};
+        for (const bool setlist : {true, false})
+            for (const auto &[name, input, moves] : inputs)
+                QTest::addRow("%s, %s", setlist ? "setlist" : "pool", name)
+                    << setlist << input << moves;
+    }
+    void selectingInputs()
+    {
+        QFETCH(bool, setlist);
+        QFETCH(int, input);
+        QFETCH(int, moves);
+        ShowWindowFixture f;
+        const QStringList songs = letters(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcd"));
+        f.load(songs, songs);
+        f.show();
+        f.poolPane->selectSetlistRow(10);
+        f.pool->selectRow(10);
+        StageRunTableView *table = setlist ? f.setList : f.pool;
+        table->setFocus();
+        f.sender.clear();
+        if (input > int(Qt::MiddleButton)) {
+            QTest::keyClick(table, Qt::Key(input));
+        } else {
+            const QPoint at = table->visualRect(table->model()->index(12, 0)).center();
+            QTest::mouseClick(table->viewport(), Qt::MouseButton(input), {}, at);
+            QTest::mouseDClick(table->viewport(), Qt::MouseButton(input), {}, at);
+        }
+        const int row = table->selectedRow();
+        QCOMPARE((row > 10) - (row < 10), (moves > 0) - (moves < 0));
+        if (std::abs(moves) == 2)
+            QCOMPARE(row, moves > 0 ? 29 : 0);
+        QCOMPARE(f.sender.messages,
+                 setlist && moves ? QList<QByteArray>{selectIndex(row)} : QList<QByteArray>{});
+        QCOMPARE(f.songs.selectedSetlistIndex(), f.setList->selectedRow());
+    }
+
     // A wrapped one-byte position would move Live to the wrong song.
     void positionAbove255StaysLocal()
     {
@@ -190,7 +239,8 @@ private slots:
     // Each transport button fires once on a left press, its highlight going after a
     // moment; both play buttons show the playing state, and a missing image keeps the one
     // shown. The MIDI button asks for the mapping window; the switch stores the setting,
-    // which a window loaded later shows; the bridge button launches the daemon; About
+    // which a window loaded later shows; the bridge button launches the daemon and shows
+    // whether it runs; About
     // names the version and Help the support address.
     void paneButtons()
     {
@@ -228,6 +278,9 @@ private slots:
             f.poolPane->findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton")),
             Qt::LeftButton);
         QCOMPARE(f.launcher.launches, 1);
+        QVERIFY(!f.poolPane->showsBridgeRunning());
+        f.launcher.running = true; // its lock taken: the button's lamp follows
+        QTRY_VERIFY(f.poolPane->showsBridgeRunning());
         QVERIFY(f.poolPane->orderFrontStandardAboutPanel()->text().contains("Version 1.5"));
         QMessageBox *help = f.poolPane->showHelp();
         QCOMPARE(help->text(), QStringLiteral("Marquell Help"));

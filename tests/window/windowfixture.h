@@ -24,7 +24,9 @@ using songlists::song;
 struct CountingLauncher final : public DaemonLauncher
 {
     void launchDaemonIfNeeded() override { ++launches; }
+    bool isDaemonRunning() const override { return running; }
     int launches = 0;
+    bool running = false;
 };
 
 // "ABC" -> A, B, C: short setlists written as one word.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Opens the show window with demo songs and saves a picture of it, to look at the
 // window without Live: marquell_windowpreview [out.png] [--playing] [--collapsed] [--show]
+// [--detecting] [--narrow] [--bridge-running]
 // With --midi it pictures the MIDI mapping window instead, over in-memory MIDI.
 #include "daemonlauncher.h"
 #include "fakemidibackend.h"
@@ -49,6 +50,8 @@ class PrintingLauncher final : public DaemonLauncher
 {
 public:
     void launchDaemonIfNeeded() override { mlog::out(QStringLiteral("preview: launch daemon")); }
+    bool isDaemonRunning() const override { return running; }
+    bool running = false;
 };
 
 QList<Song> demoPool()
@@ -114,6 +117,7 @@ int main(int argc, char **argv)
         return app.exec();
     }
     PrintingLauncher launcher;
+    launcher.running = args.contains(QLatin1String("--bridge-running"));
     SongManager songs(sender);
     ShowWindowServices services{songs, sender, launcher};
     std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
@@ -124,7 +128,10 @@ int main(int argc, char **argv)
     songs.replaceSetlist(QList<Song>{pool[0], pool[1], pool[2], pool[3], pool[7], pool[10]});
 
     StagerunViewController *pane = window->delegatePane();
-    pane->showConnected();
+    if (args.contains(QLatin1String("--detecting")))
+        pane->showServerStatus(QStringLiteral("Detecting server on \nPort 6000..."));
+    else
+        pane->showConnected();
     pane->selectSetlistRow(2);
     pane->showBPM(128.0f);
     window->updatePlayButton(args.contains(QLatin1String("--playing")));
@@ -132,6 +139,10 @@ int main(int argc, char **argv)
     if (args.contains(QLatin1String("--collapsed"))) {
         QCoreApplication::processEvents();
         pane->panelToggler();
+    }
+    if (args.contains(QLatin1String("--narrow"))) {
+        QCoreApplication::processEvents();
+        window->resize(window->minimumSizeHint());
     }
 
     if (args.contains(QLatin1String("--show")))

@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QSettings>
 
@@ -60,8 +61,8 @@ void AppDelegate::applicationDidFinishLaunching()
         launchDaemonIfNeeded();
     if (m_applyAppearance)
         m_applyAppearance();
+    // Its alerts stay open without holding back MIDI and the search for Live.
     presentInstallOutcome();
-    // A quit approved while a prompt was open ends the launch here.
     if (m_quitApproved)
         return;
     if (m_setUpMidi)
@@ -74,9 +75,14 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 }
 
+bool AppDelegate::isDaemonRunning() const
+{
+    return SingleInstanceLock::isHeld(m_daemon.lockPath);
+}
+
 void AppDelegate::launchDaemonIfNeeded()
 {
-    if (SingleInstanceLock::isHeld(m_daemon.lockPath))
+    if (isDaemonRunning())
         return;
     if (!QFileInfo::exists(m_daemon.path)) {
         mlog::system(QStringLiteral("MarquellBridge: helper missing at ") + m_daemon.path);
@@ -110,42 +116,52 @@ RemoteScriptInstaller::Environment AppDelegate::installerEnvironment() const
 RemoteScriptInstaller::Outcome AppDelegate::presentInstallOutcome()
 {
     using namespace RemoteScriptInstaller;
+    using Tone = UserPrompts::Tone;
     const Outcome outcome = installIfNeeded(installerEnvironment());
     if (const auto *o = std::get_if<Installed>(&outcome)) {
-        m_prompts.inform(QStringLiteral("Marquell Remote Script installed"),
+        m_prompts.inform(Tone::Information, QStringLiteral("Marquell Remote Script installed"),
                          QStringLiteral("Version ") + o->version +
                              QStringLiteral(" was added to Live's User Library.\n\n"
                                             "Restart Live, then choose Marquell under "
                                             "Preferences → Link, Tempo & MIDI → Control Surface."));
     } else if (const auto *o = std::get_if<Updated>(&outcome)) {
-        m_prompts.inform(QStringLiteral("Marquell Remote Script updated"),
+        m_prompts.inform(Tone::Information, QStringLiteral("Marquell Remote Script updated"),
                          QStringLiteral("Updated from ") + o->from + QStringLiteral(" to ") +
                              o->to +
                              QStringLiteral(".\n\nRestart Live to pick up the new version."));
     } else if (const auto *o = std::get_if<LibraryNotFound>(&outcome)) {
         promptForUserLibrary(o->expected);
     } else if (const auto *o = std::get_if<Failed>(&outcome)) {
-        m_prompts.inform(QStringLiteral("Couldn't install the Marquell Remote Script"), o->reason);
+        m_prompts.inform(Tone::Warning,
+                         QStringLiteral("Couldn't install the Marquell Remote Script"), o->reason);
     }
     return outcome;
 }
 
 void AppDelegate::promptForUserLibrary(const QString &expected)
 {
-    const int answer = m_prompts.ask(
+    // The answers come after the launch went on; by then the application may be quitting.
+    const QPointer<AppDelegate> self(this);
+    const auto stillWanted = [self] {
+        return self && !self->m_quitApproved;
+    };
+    m_prompts.askLater(
         QStringLiteral("Where is Ableton's User Library?"),
         QStringLiteral("Marquell installs its Remote Script there, but nothing is at ") + expected +
             QStringLiteral(".\n\nYou'll find the location in Live under Preferences → Library."),
-        {QStringLiteral("Choose…"), QStringLiteral("Later")});
-    if (answer != 0 || m_quitApproved)
-        return; // "Later" or dismissed: asked again at the next launch
-    const std::optional<QString> folder = m_prompts.chooseFolder(
-        QStringLiteral("Select Ableton's User Library"), QStringLiteral("Use This Folder"));
-    if (!folder || m_quitApproved)
-        return;
-    m_settings.setValue(settingskeys::abletonUserLibraryPath, *folder);
-    m_settings.sync();
-    presentInstallOutcome();
+        {QStringLiteral("Choose…"), QStringLiteral("Later")}, [self, stillWanted](int answer) {
+            if (answer != 0 || !stillWanted())
+                return; // "Later" or dismissed: asked again at the next launch
+            self->m_prompts.chooseFolder(
+                QStringLiteral("Select Ableton's User Library"), QStringLiteral("Use This Folder"),
+                [self, stillWanted](const std::optional<QString> &folder) {
+                    if (!folder || !stillWanted())
+                        return;
+                    self->m_settings.setValue(settingskeys::abletonUserLibraryPath, *folder);
+                    self->m_settings.sync();
+                    self->presentInstallOutcome();
+                });
+        });
 }
 
 void AppDelegate::saveAction()

@@ -30,7 +30,7 @@ struct DaemonLocation
 // The application's life cycle: the launch sequence, starting the daemon, the
 // Remote Script installer's outcome and the User Library prompt, the persistent
 // store's save and the quit rule. Main thread only. Asks the user through
-// UserPrompts and never opens a window itself.
+// UserPrompts and never opens a window itself; no launch step waits for an answer.
 class AppDelegate final : public QObject, public DaemonLauncher
 {
     Q_OBJECT
@@ -58,9 +58,10 @@ public:
 
     void applicationDidFinishLaunching();
     void launchDaemonIfNeeded() override;
+    bool isDaemonRunning() const override;
 
-    // Runs the installer and shows its outcome; returns the outcome of the last run
-    // (the User Library prompt may run the installer again).
+    // Runs the installer and shows its outcome without waiting for the user; returns
+    // this run's outcome (a folder chosen at the User Library prompt runs it again).
     RemoteScriptInstaller::Outcome presentInstallOutcome();
     void promptForUserLibrary(const QString &expected);
 

@@ -8,4 +8,6 @@ class DaemonLauncher
 public:
     virtual ~DaemonLauncher() = default;
     virtual void launchDaemonIfNeeded() = 0;
+    // Whether a daemon holds its single-instance lock now; cheap enough to poll.
+    virtual bool isDaemonRunning() const = 0;
 };

@@ -27,9 +27,12 @@ QString CustomHeaderView::title() const
 
 QFont CustomHeaderView::titleFont()
 {
-    const QString family = QStringLiteral("HiraginoSans-W0");
-    if (QFontDatabase::families().contains(family))
-        return QFont(family, titlePointSize);
+    // The database lists family names; the thinnest of the family's weights (its
+    // "W0") is chosen by weight, not by the PostScript name.
+    const QString family = QStringLiteral("Hiragino Sans");
+    if (QFontDatabase::families().contains(family)) {
+        return QFont(family, titlePointSize, QFont::Thin);
+    }
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPointSize(titlePointSize);
     return font;

@@ -20,6 +20,8 @@ StageRunTableView::StageRunTableView(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setSectionsMovable(false);
     horizontalHeader()->setStretchLastSection(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab moves on to the next control, never along the rows behind Live's back.
+    setTabKeyNavigation(false);
 }
 
 int StageRunTableView::numberOfRows() const
@@ -88,10 +90,30 @@ void StageRunTableView::syncSelectedRow()
     emit selectionDidChange();
 }
 
+QItemSelectionModel::SelectionFlags StageRunTableView::selectionCommand(const QModelIndex &index,
+                                                                        const QEvent *event) const
+{
+    // Ctrl-click or Ctrl-Space would leave no row highlighted while Live plays one.
+    const QItemSelectionModel::SelectionFlags flags = QTableView::selectionCommand(index, event);
+    if (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return QItemSelectionModel::NoUpdate;
+    return flags;
+}
+
+QModelIndex StageRunTableView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Rows are what the performer moves through: Home and End go to the first and last
+    // row, not to the ends of the current one.
+    if (action == MoveHome || action == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(action, modifiers);
+}
+
 void StageRunTableView::mousePressEvent(QMouseEvent *event)
 {
     // Nothing to select: the click must not start a selection or mark one as the user's.
-    if (numberOfRows() == 0) {
+    // Only the left button selects: a stray two-finger tap must not change the song.
+    if (numberOfRows() == 0 || event->button() != Qt::LeftButton) {
         event->accept();
         return;
     }
@@ -99,9 +121,50 @@ void StageRunTableView::mousePressEvent(QMouseEvent *event)
     QTableView::mousePressEvent(event);
 }
 
+void StageRunTableView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        QTableView::mouseDoubleClickEvent(event);
+    else
+        event->accept();
+}
+
+void StageRunTableView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        QTableView::mouseReleaseEvent(event);
+    else
+        event->accept();
+}
+
+void StageRunTableView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & ~Qt::LeftButton))
+        QTableView::mouseMoveEvent(event);
+    else
+        event->accept();
+}
+
 void StageRunTableView::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)
+    // Every key that moves the row takes the arrows' road, so Live follows
+    // (page-turner pedals send Page Up and Page Down).
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
         emit arrowKeyUsed();
+        break;
+    default:
+        break;
+    }
     QTableView::keyPressEvent(event);
+}
+
+void StageRunTableView::keyboardSearch(const QString &)
+{
+    // Typing jumps nowhere: a song changes only by click, arrow, page or Live.
 }

@@ -23,17 +23,26 @@ public:
     void reloadData();
 
     void setModel(QAbstractItemModel *model) override;
+    // Typing a name selects nothing: it would move the row without Live.
+    void keyboardSearch(const QString &search) override;
 
 signals:
     // The selected row changed, whatever the cause.
     void selectionDidChange();
     // A mouse-down on a table with rows: the next selection change is the user's.
     void userMouseDown();
-    // Posted before an up or down arrow moves the selection.
+    // Posted before a key that moves the selection (arrows, Page Up/Down, Home, End).
     void arrowKeyUsed();
 
 protected:
+    // Only the left button selects; no key or click leaves the table without a row.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:

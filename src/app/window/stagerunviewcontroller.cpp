@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
+#include <QTimer>
 
 const QString StagerunViewController::autoConnectKey = QStringLiteral("AutoDaemonConnectEnabled");
 
@@ -57,6 +58,7 @@ void StagerunViewController::findOutlets()
         findChild<QCheckBox *>(QStringLiteral("autoConnectToDaemonStatus"));
     m_setlistPlayButton = findChild<QAbstractButton *>(QStringLiteral("setlistPlayButton"));
     m_songpoolPlayButton = findChild<QAbstractButton *>(QStringLiteral("songpoolPlayButton"));
+    m_iosBridgeButton = findChild<QAbstractButton *>(QStringLiteral("iosBridgeButton"));
 }
 
 void StagerunViewController::viewDidLoad(ShowWindowServices &services)
@@ -213,6 +215,15 @@ void StagerunViewController::setUpSongPool()
     m_initMode = true;
     if (m_cueModeComboBoxCell)
         m_cueModeComboBoxCell->setCurrentIndex(0);
+    if (m_iosBridgeButton) {
+        // The daemon starts and quits on its own (its menu, a signal, a crash): its lock
+        // file is the only news, read once a second.
+        auto *poll = new QTimer(this);
+        poll->setInterval(1000);
+        connect(poll, &QTimer::timeout, this, &StagerunViewController::showBridgeState);
+        poll->start();
+        showBridgeState();
+    }
 }
 
 void StagerunViewController::connectActions()

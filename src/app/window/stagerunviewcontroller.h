@@ -67,6 +67,8 @@ public:
     SongTableModel *songPoolModel() const { return m_songPoolModel; }
     // The lamp's current colour.
     QColor statusIndicatorColor() const { return m_lampColor; }
+    // Whether the iOS Bridge button shows the daemon running (its lock held).
+    bool showsBridgeRunning() const { return m_bridgeRunning; }
 
     // SocketClientDelegate
     void selectSetlistRow(int index) override;
@@ -127,6 +129,7 @@ private:
     void arrowKeyUsed();
     void setStatus(const QString &text, const QColor &lamp);
     void setLampColor(const QColor &color);
+    void showBridgeState();
     void updateSetTime();
     // Sends a setlist position unless it cannot travel in one byte.
     bool sendSelectIndex(int index);
@@ -137,6 +140,7 @@ private:
     QString m_imageRoot = QStringLiteral(":/images/");
     QColor m_lampColor;
     int m_poolWidth = 0;
+    bool m_bridgeRunning = false;
 
     QPointer<QComboBox> m_cueModeComboBoxCell;
     QPointer<QLabel> m_serverStatusTextField;
@@ -148,6 +152,7 @@ private:
     QPointer<QCheckBox> m_autoConnectToDaemonStatus;
     QPointer<QAbstractButton> m_setlistPlayButton;
     QPointer<QAbstractButton> m_songpoolPlayButton;
+    QPointer<QAbstractButton> m_iosBridgeButton;
     SongTableModel *m_setListModel = nullptr;
     SongTableModel *m_songPoolModel = nullptr;
 };

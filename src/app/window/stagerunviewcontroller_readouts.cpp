@@ -2,6 +2,7 @@
 // The pane's read-outs, the connection's delegate operations, drops and the panels.
 #include "stagerunviewcontroller.h"
 
+#include "daemonlauncher.h"
 #include "livelinksender.h"
 #include "log.h"
 #include "showwindowservices.h"
@@ -20,6 +21,8 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QSvgRenderer>
 
 #include <charconv>
@@ -166,12 +169,35 @@ void StagerunViewController::setLampColor(const QColor &color)
             .arg(side / 2));
 }
 
+void StagerunViewController::showBridgeState()
+{
+    const bool running = m_services->daemonLauncher.isDaemonRunning();
+    if (running == m_bridgeRunning && !m_iosBridgeButton->icon().isNull())
+        return;
+    m_bridgeRunning = running;
+    QPixmap lamp(12, 12);
+    lamp.fill(Qt::transparent);
+    {
+        QPainter painter(&lamp);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(running ? lampGreen : lampGrey);
+        painter.drawEllipse(lamp.rect().adjusted(1, 1, -1, -1));
+    }
+    m_iosBridgeButton->setIcon(QIcon(lamp));
+    m_iosBridgeButton->setToolTip(running ? QStringLiteral("The iOS Bridge is running")
+                                          : QStringLiteral("The iOS Bridge is not running: "
+                                                           "click to start it"));
+}
+
 void StagerunViewController::setStatus(const QString &text, const QColor &lamp)
 {
     StagerunViewController *pane = setlistPaneController();
     if (!pane || !pane->m_serverStatusTextField || !pane->m_statusIndicatorButton)
         return;
     pane->m_serverStatusTextField->setText(text);
+    // The label shortens what does not fit; the whole text stays a hover away.
+    pane->m_serverStatusTextField->setToolTip(QString(text).replace(QLatin1Char('\n'), ' '));
     pane->setLampColor(lamp);
 }
 

@@ -16,7 +16,8 @@ let dragging = null; // { row, from, pointerId }
 // ---- connection ---------------------------------------------------------------
 
 function setLamp(state) {
-  const text = { up: 'Live up', down: 'Live down', unreachable: 'Daemon unreachable' }[state];
+  const text = { connecting: 'Connecting…', up: 'Live up', down: 'Live down',
+    unreachable: 'Daemon unreachable' }[state];
   $('lamp').dataset.state = state;
   $('status').textContent = text;
 }
