@@ -62,11 +62,13 @@ struct Rig
 };
 
 // The daemon's MIDI, and a listener on its virtual source. Every rig names its JACK
-// client afresh: a departing client's name stays taken briefly.
+// client afresh, also across runs: a departing client's name stays taken briefly, and
+// JACK gives a second client of the same name another one.
 struct JackRig
 {
     inline static int count = 0;
-    QString client = QStringLiteral("DaemonTest%1").arg(++count);
+    QString client =
+        QStringLiteral("DaemonTest%1-%2").arg(QCoreApplication::applicationPid()).arg(++count);
     QTemporaryDir dir;
     QSettings settings{dir.filePath(QStringLiteral("daemon.ini")), QSettings::IniFormat};
     RtMidiBackend backend{RtMidi::UNIX_JACK, client};
@@ -275,7 +277,10 @@ private slots:
         QVERIFY(b.start({QStringLiteral("send"), rig.client + u'B'}));
         const QString portA = QStringLiteral("%1A:%1A").arg(rig.client);
         const QString portB = QStringLiteral("%1B:%1B").arg(rig.client);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.offered(portA) && rig.offered(portB), 3000);
+        // Both ports are up once their peers say so: read the list now, not at the next
+        // poll, which a loaded machine may put off.
+        rig.backend.refresh();
+        QVERIFY(rig.offered(portA) && rig.offered(portB));
         // Listed under the ID its name gives; connecting twice or a source not there is told.
         QCOMPARE(*rig.offered(portA), midiportid::forName(portA));
         QCOMPARE(rig.backend.connectSource(*rig.offered(portA)), 0);
