@@ -47,6 +47,7 @@ struct RtMidiBackend::Input
 {
     RtMidiBackend *backend = nullptr;
     qint32 id = 0;
+    QString apiName; // the port's name as the API gave it when opened
     ErrorRecord error;
     std::unique_ptr<RtMidiIn> in;
 
@@ -96,6 +97,8 @@ RtMidiBackend::RtMidiBackend(RtMidi::Api api, const QString &clientName, QObject
         return;
 
     m_sources = enumerate(*m_probe);
+    if (m_api == RtMidi::UNIX_JACK)
+        m_jack = std::make_unique<JackConnections>(clientName + QStringLiteral(" Watch"));
     m_poll.setInterval(pollIntervalMs);
     connect(&m_poll, &QTimer::timeout, this, &RtMidiBackend::refresh);
     m_poll.start();
@@ -125,13 +128,25 @@ QString RtMidiBackend::apiName() const
     }
 }
 
-QList<MidiSourceInfo> RtMidiBackend::enumerate(RtMidiIn &in) const
+QList<MidiSourceInfo> RtMidiBackend::enumerate(RtMidiIn &in, QStringList *apiNames) const
 {
     QStringList names;
     const unsigned count = in.getPortCount();
     for (unsigned i = 0; i < count; ++i)
         names.append(QString::fromStdString(in.getPortName(i)));
+    if (apiNames)
+        *apiNames = names;
     return midiportid::identify(names, m_api == RtMidi::LINUX_ALSA);
+}
+
+bool RtMidiBackend::wasReplugged(const Input &input, const QString &apiName) const
+{
+    // ALSA numbers a replugged device anew; a JACK port that came back under its old
+    // name lost the connection made to the old one.
+    if (apiName != input.apiName)
+        return true;
+    return m_jack &&
+           m_jack->connectedToClient(apiName, m_clientName + QStringLiteral(" In")) == false;
 }
 
 void RtMidiBackend::refresh()
@@ -139,11 +154,28 @@ void RtMidiBackend::refresh()
     if (!m_probe)
         return;
     m_probeError.reset();
-    const QList<MidiSourceInfo> fresh = enumerate(*m_probe);
+    QStringList apiNames;
+    const QList<MidiSourceInfo> fresh = enumerate(*m_probe, &apiNames);
     if (m_probeError.status != 0)
         return; // a failed read says nothing about the devices; try again next time
     const bool changed = identities(fresh) != identities(m_sources);
     m_sources = fresh;
+    // Unplugged and plugged back within one poll: the open input hears a port that is
+    // gone, so it is opened anew on the one that came back.
+    QList<qint32> replugged;
+    for (const auto &[id, input] : m_inputs) {
+        for (const MidiSourceInfo &s : fresh)
+            if (s.uniqueID == id && wasReplugged(*input, apiNames.value(s.index)))
+                replugged.append(id);
+    }
+    for (const qint32 id : std::as_const(replugged)) {
+        m_inputs.erase(id);
+        if (const int status = connectSource(id); status != 0)
+            mlog::system(QStringLiteral("RtMidiBackend: could not open source %1 again after "
+                                        "it was plugged back in (%2)")
+                             .arg(id)
+                             .arg(status));
+    }
     if (!changed)
         return;
     // A vanished source's input is closed, so that it is connected anew when it returns.
@@ -171,11 +203,13 @@ int RtMidiBackend::connectSource(qint32 uniqueID)
     }
     input->in->setErrorCallback(&onError, &input->error);
     // The ID is resolved against this object's own fresh list, never a cached index.
-    const QList<MidiSourceInfo> now = enumerate(*input->in);
+    QStringList apiNames;
+    const QList<MidiSourceInfo> now = enumerate(*input->in, &apiNames);
     const auto found = std::find_if(
         now.cbegin(), now.cend(), [&](const MidiSourceInfo &s) { return s.uniqueID == uniqueID; });
     if (found == now.cend())
         return noSuchSource;
+    input->apiName = apiNames.value(found->index);
     input->in->setCallback(&Input::onMessage, input.get());
     input->in->ignoreTypes(false, false, false); // SysEx, timing and active sensing pass
     input->in->openPort(unsigned(found->index), "in");

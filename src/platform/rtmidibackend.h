@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "jackconnections.h"
 #include "midibackend.h"
 
 #include <RtMidi.h>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 
@@ -41,8 +43,10 @@ public:
     SendResult sendOnVirtualSource(QByteArrayView bytes) override;
     int lastStatus() const override { return m_lastStatus.loadRelaxed(); }
 
-    // Re-reads the port list now (the timer does it about once a second).
+    // Re-reads the port list now (the timer does it every pollInterval), and opens
+    // anew the inputs of sources that were unplugged and plugged back in meanwhile.
     void refresh();
+    void setPollInterval(std::chrono::milliseconds interval) { m_poll.setInterval(interval); }
 
     // What an RtMidi error callback records; RtMidi reports through it instead of
     // throwing once one is set.
@@ -63,13 +67,16 @@ public:
 private:
     struct Input;
 
-    QList<MidiSourceInfo> enumerate(RtMidiIn &in) const;
+    // The sources, and the names as the API gives them (ALSA's with client:port numbers).
+    QList<MidiSourceInfo> enumerate(RtMidiIn &in, QStringList *apiNames = nullptr) const;
+    bool wasReplugged(const Input &input, const QString &apiName) const;
 
     RtMidi::Api m_api = RtMidi::UNSPECIFIED;
     QString m_clientName;
     int m_clientStatus = 0;
     ErrorRecord m_probeError;
-    std::unique_ptr<RtMidiIn> m_probe; // enumerates; never opens a port
+    std::unique_ptr<RtMidiIn> m_probe;       // enumerates; never opens a port
+    std::unique_ptr<JackConnections> m_jack; // on JACK only
     QList<MidiSourceInfo> m_sources;
     QTimer m_poll;
     InputHandler m_handler;

@@ -42,6 +42,8 @@ QStringList describe(const Parser::Result &result)
     return out;
 }
 
+const QByteArray hangUp = QByteArrayLiteral("<hang up>"); // a marker, never fed
+
 const QByteArray kPool = QByteArray(1, 3) + song(0x8000000001000001ull, "Intro", "1:00") + char(4);
 const QByteArray kTempo = bytes({8, 0, 0, 0x2f, 0x12});
 const QByteArray kMap = QByteArray(1, 0) + mapRecord("play", 0, 1, 60);
@@ -53,7 +55,8 @@ class TestIOSSocket : public QObject
     Q_OBJECT
 
 private slots:
-    // Chunks are fed in order; an empty chunk marks a pause long enough to end a setlist.
+    // Chunks are fed in order; an empty chunk marks a pause long enough to end a setlist,
+    // hangUp the phone hanging up.
     void messages_data()
     {
         QTest::addColumn<QList<QByteArray>>("chunks");
@@ -91,6 +94,14 @@ private slots:
             << C{one, quiet, other, quiet} << list + ", live " + QString::fromLatin1(other.toHex());
         QTest::newRow("transport after a taken setlist")
             << C{one, quiet, bytes({1, 4})} << list + ", live 0104";
+        QTest::newRow("setlist ended by hanging up") << C{one, hangUp} << list;
+        QTest::newRow("setlist and a command, then hanging up")
+            << C{one + bytes({1, 2}), hangUp} << list + ", live 0102";
+        // Its last songs missing, it would replace the whole setlist in Live.
+        QTest::newRow("setlist cut short by hanging up, the next phone parses cleanly")
+            << C{phoneSetlist(2).chopped(3), hangUp, bytes({1, 1})} << "fault 4 0x04, live 0101";
+        QTest::newRow("play song cut short by hanging up")
+            << C{bytes({5, 0, 0}), hangUp} << "fault 4 0x05";
         QTest::newRow("unknown type") << C{bytes({0xff, 1, 1})} << "fault 0 0xff";
         QTest::newRow("type 8 is the server's") << C{bytes({8, 0, 0, 0, 1})} << "fault 0 0x08";
         // The drop clears what was pending, so the next message parses cleanly.
@@ -112,7 +123,9 @@ private slots:
         Parser parser;
         QStringList all;
         for (const QByteArray &chunk : chunks)
-            all += describe(chunk.isEmpty() ? parser.quietTimeElapsed() : parser.feed(chunk));
+            all += describe(chunk.isEmpty()   ? parser.quietTimeElapsed()
+                            : chunk == hangUp ? parser.connectionEnded()
+                                              : parser.feed(chunk));
         QCOMPARE(all.join(", "), taken);
         // The fuzzing entry point: all of it at once, then the quiet time.
         if (chunks.indexOf(QByteArray()) == chunks.size() - 1)

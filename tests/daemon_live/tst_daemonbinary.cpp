@@ -9,12 +9,13 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 
 // Its warnings show in the test's log; QProcess kills a copy still running at the end.
-static void startDaemon(QProcess &daemon)
+static void startDaemon(QProcess &daemon, const QString &program)
 {
     daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    daemon.start(QStringLiteral(MARQUELL_DAEMON_BINARY));
+    daemon.start(program);
 }
 
 class TestDaemonBinary : public QObject
@@ -24,30 +25,44 @@ class TestDaemonBinary : public QObject
 private slots:
     // The port comes from server.json; the daemon validates the server and comes back
     // by itself after the server drops it. A second copy exits at once without looking
-    // for Live, saying so on standard error, and a termination signal quits the first
-    // cleanly, releasing the lock.
+    // for Live, saying so on standard error, also when an upgrade has replaced the
+    // executable the first runs from, and a termination signal quits the first cleanly,
+    // releasing the lock.
     void runsOnceFindsLiveAndQuitsOnSignal_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<bool>("upgraded");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        QTest::newRow("SIGTERM, upgraded while running") << int(SIGTERM) << true;
     }
     void runsOnceFindsLiveAndQuitsOnSignal()
     {
         QFETCH(int, signal);
+        QFETCH(bool, upgraded);
         TempHome home;
         ScriptedLiveServer live;
         home.writeServerJson(livebytes::portJson(live.port()));
+        // A copy of its own, so that it can be replaced as a package upgrade does.
+        QTemporaryDir bin;
+        const QString program = upgraded ? bin.filePath(QStringLiteral("MarquellDaemon"))
+                                         : QStringLiteral(MARQUELL_DAEMON_BINARY);
+        QVERIFY(!upgraded || QFile::copy(QStringLiteral(MARQUELL_DAEMON_BINARY), program));
         QProcess first;
-        startDaemon(first);
+        startDaemon(first, program);
         for (int connection = 1; connection <= 2; ++connection) {
             // Looking for Live means it holds the lock. (Probing the lock while the
             // daemon starts could make it see the probe as another copy.)
             QTRY_COMPARE_WITH_TIMEOUT(live.acceptedCount(), connection, 10000);
             if (connection == 1) {
+                // The new file renamed over the old: the running one's is deleted.
+                QVERIFY(!upgraded || (QFile::copy(QStringLiteral(MARQUELL_DAEMON_BINARY),
+                                                  program + QStringLiteral(".new")) &&
+                                      ::rename(qPrintable(program + QStringLiteral(".new")),
+                                               qPrintable(program)) == 0));
                 QVERIFY(SingleInstanceLock::isHeld(SingleInstanceLock::daemonLockPath()));
                 QProcess second;
-                second.start(QStringLiteral(MARQUELL_DAEMON_BINARY));
+                startDaemon(second, program);
                 QVERIFY(second.waitForFinished(10000));
                 QCOMPARE(second.exitCode(), 0);
                 QCOMPARE(second.readAllStandardOutput(), QByteArray());

@@ -249,17 +249,39 @@ private slots:
         QVERIFY(rig.answer());
     }
 
-    // With the next attempt an hour away, only a change of server.json brings Live.
+    // With the next attempt an hour away, only a change of server.json brings Live: at
+    // once while Live is away, at the end of the connection while one lasts. A later
+    // disconnection waits the normal delay again.
+    void publishedPortIsTakenAtOnce_data()
+    {
+        QTest::addColumn<bool>("connected"); // when the new port is published
+        QTest::newRow("while away") << false;
+        QTest::newRow("during a connection") << true;
+    }
     void publishedPortIsTakenAtOnce()
     {
+        QFETCH(bool, connected);
         TempHome home;
-        home.writeServerJson(portJson(ScriptedLiveServer::closedPort()));
+        ScriptedLiveServer old;
+        home.writeServerJson(portJson(connected ? old.port() : ScriptedLiveServer::closedPort()));
         Rig rig;
         LiveReconnector reconnector(rig.socket, serverportfile::serverConfigPath(), 1h);
         reconnector.start();
-        QTRY_VERIFY(rig.allStates().contains(ConnectionState::disconnected()));
+        if (connected)
+            QTRY_VERIFY(old.hasClient() && rig.socket.isConnected());
+        else
+            QTRY_VERIFY(rig.allStates().contains(ConnectionState::disconnected()));
         home.writeServerJson(portJson(rig.server.port()));
+        if (connected) {
+            QTest::qWait(200); // the change is seen, and waits for the connection's end
+            QCOMPARE(rig.server.acceptedCount(), 0);
+            old.closeClients();
+        }
         QVERIFY(rig.answer());
+        rig.server.closeClients();
+        QTRY_VERIFY(rig.allStates().contains(ConnectionState::disconnected()));
+        QTest::qWait(200); // nothing to wait for: an attempt that must not come
+        QCOMPARE(rig.server.acceptedCount(), 1);
     }
 
     // A structural walk of the song records, texts not decoded; a stop is logged with its offset.

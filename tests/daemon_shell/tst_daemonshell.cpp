@@ -394,22 +394,30 @@ private slots:
                  migrated ? QStringList() : QStringList{"LoginItem: could not migrate " + outside});
     }
 
-    // The entry must start this very executable, whatever its path holds.
+    // The entry must start this very executable, whatever its path holds; the desktop's
+    // startup settings switch it off in either of two ways.
     void autostartOnAndOff_data()
     {
         QTest::addColumn<QString>("exe");
-        QTest::addColumn<QByteArray>("exec"); // as the desktop session reads it
-        QTest::newRow("plain") << QStringLiteral("/opt/marquell/MarquellDaemon")
-                               << QByteArray(R"(Exec="/opt/marquell/MarquellDaemon")");
+        QTest::addColumn<QByteArray>("exec");     // as the desktop session reads it
+        QTest::addColumn<QByteArray>("offLines"); // in place of "...-enabled=true"
+        const QByteArray gnomeOff("X-GNOME-Autostart-enabled=false");
+        const QString plain = QStringLiteral("/opt/marquell/MarquellDaemon");
+        const QByteArray plainExec(R"(Exec="/opt/marquell/MarquellDaemon")");
+        QTest::newRow("plain") << plain << plainExec << gnomeOff;
         QTest::newRow("blanks and quotes")
             << QStringLiteral("/home/ann/my \"show\" $HOME/back\\slash 100%/MarquellDaemon")
             << QByteArray(
-                   R"(Exec="/home/ann/my \\"show\\" \\$HOME/back\\\\slash 100%%/MarquellDaemon")");
+                   R"(Exec="/home/ann/my \\"show\\" \\$HOME/back\\\\slash 100%%/MarquellDaemon")")
+            << gnomeOff;
+        QTest::newRow("hidden") << plain << plainExec
+                                << QByteArray("X-GNOME-Autostart-enabled=true\nHidden=true");
     }
     void autostartOnAndOff()
     {
         QFETCH(QString, exe);
         QFETCH(QByteArray, exec);
+        QFETCH(QByteArray, offLines);
         TempHome home;
         const QString config = home.path() + QStringLiteral("/cfg");
         XdgAutostartLoginItem item(config, exe);
@@ -425,7 +433,8 @@ private slots:
         // Another copy of the program does not count as this one starting at login.
         QVERIFY(!XdgAutostartLoginItem(config, exe + u'2').isEnabled());
 
-        writeFile(item.entryPath(), QByteArray(entry).replace("enabled=true", "enabled=false"));
+        writeFile(item.entryPath(),
+                  QByteArray(entry).replace("X-GNOME-Autostart-enabled=true", offLines));
         QVERIFY(!item.isEnabled()); // switched off in the desktop's settings
         QVERIFY(!item.enable());
         QVERIFY(item.isEnabled());

@@ -207,15 +207,25 @@ private slots:
         QTRY_COMPARE(other->messages.last(), json(R"({"type":"update","tempo":90})"));
     }
 
+    // The first guess is wrong in each row's way.
+    void pin_data()
+    {
+        QTest::addColumn<QByteArray>("wrong");
+        QTest::newRow("other digits") << QByteArray(R"("1234")");
+        QTest::newRow("empty") << QByteArray(R"("")");
+        QTest::newRow("a prefix of the right one") << QByteArray(R"("432")");
+        QTest::newRow("the right one as a number") << QByteArray("4321");
+    }
     void pin()
     {
+        QFETCH(QByteArray, wrong);
         WebRemoteRig rig({16384, 20, 40, 2, std::chrono::milliseconds(300)});
         rig.web.setPin("4321");
         QVERIFY(rig.start());
         BrowserClient *page = rig.page.get();
         QTRY_COMPARE(page->messages, (QList<QJsonObject>{json(R"({"type":"pin"})")}));
         page->send(R"({"type":"transport","command":"next"})"); // not yet allowed
-        page->send(R"({"type":"auth","pin":"1234"})");
+        page->send(R"({"type":"auth","pin":)" + wrong + "}");
         page->send(R"({"type":"auth","pin":"4321"})");
         QTRY_COMPARE(page->messages.size(), 3);
         QCOMPARE(page->messages.at(1), json(R"({"type":"pin","wrong":true})"));

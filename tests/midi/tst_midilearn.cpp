@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 using MaybeMapping = std::optional<MappingData>;
 using Learnt = QMap<int, MappingData>;
@@ -60,6 +62,7 @@ private slots:
         row("clock", "f8");
         row("running bytes", "3c64");
         row("pitch bend", "e00040");
+        row("poly key pressure, sent right after a key", "a33c40");
         row("empty", "");
         row("note number 128", "908064");
         row("controller value 255", "b007ff");
@@ -187,6 +190,23 @@ private slots:
         QTRY_COMPARE(backend.connectedSources(), QList<qint32>{id});
         QVERIFY(stepOn("b00700"));
         QCOMPARE(manager.tempMappings().value(3), (MappingData{1, 0, 7}));
+
+        // Unplugged and plugged back between two polls: the list looks the same, yet the
+        // input must be opened anew on the port that came back.
+        backend.setPollInterval(std::chrono::hours(1));
+        RtMidiBackend probe(RtMidi::UNIX_JACK, QStringLiteral("MarquellReplugProbe"));
+        const auto listed = [&] {
+            probe.refresh();
+            return std::ranges::count(probe.sources(), pedal, &MidiSourceInfo::name) == 1;
+        };
+        QVERIFY(peer->finish());
+        QTRY_VERIFY(!listed());
+        peer = std::make_unique<MidiPeerProcess>();
+        QVERIFY(peer->start({QStringLiteral("send"), QStringLiteral("FootPedal")}));
+        QTRY_VERIFY(listed());
+        backend.refresh();
+        QVERIFY(stepOn("b00800"));
+        QCOMPARE(manager.tempMappings().value(3), (MappingData{1, 0, 8}));
     }
 };
 

@@ -88,24 +88,45 @@ private slots:
     }
 
     // The tool against the daemon's phone side: prints the cached state, and its
-    // commands reach Live, the setlist built from the pool it was sent.
+    // commands reach Live, the setlist built from the pool it was sent. Piped, it hangs
+    // up right after the setlist, inside the quiet time that would end it.
+    void followsTheShowAndSendsCommands_data()
+    {
+        QTest::addColumn<bool>("piped");
+        QTest::newRow("arguments") << false;
+        QTest::newRow("piped, hangs up at the end of input") << true;
+    }
     void followsTheShowAndSendsCommands()
     {
+        QFETCH(bool, piped);
         PhoneRig rig;
         QVERIFY(rig.start());
         rig.server.writeFrame(kPool);
         QTRY_VERIFY(rig.cache.currentState().songData);
+        const QStringList commands{"next", "setlist 8000000001000001"};
+        const QString target = QString("127.0.0.1:%1").arg(rig.phone.listeningPort());
         QProcess tool;
         tool.start(PHONELINK_BINARY,
-                   {"--seconds", "5", QString("127.0.0.1:%1").arg(rig.phone.listeningPort()),
-                    "next", "setlist 8000000001000001"});
+                   piped ? QStringList{target} : QStringList{"--seconds", "5", target} + commands);
         QVERIFY(tool.waitForStarted());
+        if (piped) {
+            tool.write(commands.join('\n').toUtf8() + '\n');
+            tool.closeWriteChannel();
+        }
         const QByteArray upload = bytes({4}) + u64(kIntro) + text("Intro");
         QTRY_COMPARE_WITH_TIMEOUT(rig.server.received().toHex(), (bytes({1, 4}) + upload).toHex(),
                                   4000);
-        rig.server.writeFrame(bytes({5, 1}));
+        if (piped) {
+            QTRY_COMPARE(tool.state(), QProcess::NotRunning);
+            QCOMPARE(tool.exitCode(), 0);
+        } else {
+            rig.server.writeFrame(bytes({5, 1}));
+        }
         QByteArray printed;
-        QTRY_VERIFY((printed += tool.readAllStandardOutput()).contains("< selected index 1"));
+        QTRY_VERIFY((printed += tool.readAllStandardOutput()).contains("> setlist"));
+        QVERIFY(piped || QTest::qWaitFor([&] {
+                    return (printed += tool.readAllStandardOutput()).contains("< selected index 1");
+                }));
         QVERIFY2(printed.contains("< song pool, 2 songs:\n    8000000001000001  Intro  1:00"),
                  printed.constData());
     }

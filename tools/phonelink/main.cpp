@@ -36,7 +36,10 @@ public:
                       .arg(m_socket.peerName())
                       .arg(m_socket.peerPort()));
             // Let the cached state arrive first, then send one command at a time.
-            QTimer::singleShot(300, this, &PhoneLink::sendNextArgument);
+            QTimer::singleShot(300, this, [this] {
+                m_ready = true;
+                sendNextArgument();
+            });
         });
         QObject::connect(&m_socket, &QTcpSocket::readyRead, this, &PhoneLink::onReadable);
         QObject::connect(&m_socket, &QTcpSocket::errorOccurred, this, [this] {
@@ -46,6 +49,22 @@ public:
     }
 
     void connectTo(const QString &host, quint16 port) { m_socket.connectToHost(host, port); }
+
+    // Typed or piped commands wait behind the arguments (a setlist needs the pool first).
+    void enqueue(const QString &command)
+    {
+        m_commands.append(command);
+        if (m_ready && !m_sending)
+            sendNextArgument();
+    }
+    // The input ended: hang up as soon as the last command is written, as a phone that
+    // sends its edit and goes to the background does.
+    void hangUpWhenSent()
+    {
+        m_hangUp = true;
+        if (m_ready && !m_sending)
+            sendNextArgument();
+    }
 
     void send(const QString &command)
     {
@@ -64,10 +83,18 @@ public:
 private:
     void sendNextArgument()
     {
-        if (m_commands.isEmpty())
+        m_sending = !m_commands.isEmpty();
+        if (m_sending)
+            send(m_commands.takeFirst());
+        if (m_commands.isEmpty() && m_hangUp) {
+            QObject::disconnect(&m_socket, &QTcpSocket::errorOccurred, this, nullptr);
+            QObject::connect(&m_socket, &QTcpSocket::disconnected, qApp, &QCoreApplication::quit,
+                             Qt::QueuedConnection);
+            m_socket.disconnectFromHost(); // writes what is buffered first
             return;
-        send(m_commands.takeFirst());
-        QTimer::singleShot(200, this, &PhoneLink::sendNextArgument);
+        }
+        if (m_sending)
+            QTimer::singleShot(200, this, &PhoneLink::sendNextArgument);
     }
 
     void onReadable()
@@ -89,6 +116,9 @@ private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
     QStringList m_commands;
+    bool m_ready = false;   // the cached state had its moment to arrive
+    bool m_sending = false; // a command went out less than 200 ms ago
+    bool m_hangUp = false;
     QList<Song> m_pool; // from the last song pool frame: what "setlist" picks from
 };
 
@@ -149,12 +179,12 @@ int main(int argc, char *argv[])
         if (count <= 0) {
             input.setEnabled(false);
             if (!options.isSet(seconds))
-                QCoreApplication::quit();
+                link.hangUpWhenSent();
             return;
         }
         for (const QString &command :
              QString::fromUtf8(line, count).split(u'\n', Qt::SkipEmptyParts))
-            link.send(command);
+            link.enqueue(command);
     });
     if (options.isSet(seconds))
         QTimer::singleShot(int(options.value(seconds).toDouble() * 1000), &app,

@@ -239,11 +239,15 @@ void iOSSocket::onClientReadable(QTcpSocket *socket)
 
 void iOSSocket::onClientEnded(QTcpSocket *socket)
 {
-    // Whatever arrived before the end is still handled.
+    // Whatever arrived before the end is still handled, and the end ends a setlist
+    // that waited for the quiet time: a phone may send its edit and hang up at once.
     if (socket == m_client && socket->bytesAvailable() > 0)
         onClientReadable(socket);
-    if (socket == m_client)
+    if (socket == m_client) {
+        m_quietTimer.stop();
+        handle(m_parser.connectionEnded());
         mlog::out(QStringLiteral("Connection closed or failed"));
+    }
     cancel(socket);
 }
 
@@ -287,6 +291,10 @@ void iOSSocket::handle(const PhoneInputParser::Result &result)
     case PhoneInputParser::Fault::BadSetlist:
         mlog::out(QStringLiteral("Dropped input from iOS starting with byte ") + first +
                   QStringLiteral(": a setlist text is not UTF-8"));
+        break;
+    case PhoneInputParser::Fault::CutShort:
+        mlog::out(QStringLiteral("Dropped input from iOS starting with byte ") + first +
+                  QStringLiteral(": cut short when the phone hung up"));
         break;
     case PhoneInputParser::Fault::Overflow:
         mlog::out(QStringLiteral("Input from iOS passed 1 MiB without ending a message; "

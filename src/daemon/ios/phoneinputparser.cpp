@@ -45,6 +45,19 @@ PhoneInputParser::Result PhoneInputParser::quietTimeElapsed()
     return drain(true);
 }
 
+PhoneInputParser::Result PhoneInputParser::connectionEnded()
+{
+    Result result = drain(true);
+    if (!result.fault && !m_pending.isEmpty()) {
+        // A setlist missing its last songs would replace the whole one in Live.
+        result.fault = Fault::CutShort;
+        result.faultByte = byteAt(m_pending, 0);
+    }
+    result.awaitingQuiet = false;
+    clear();
+    return result;
+}
+
 PhoneInputParser::Result PhoneInputParser::parseAll(QByteArrayView bytes)
 {
     PhoneInputParser parser;

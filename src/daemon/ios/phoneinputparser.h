@@ -39,7 +39,8 @@ public:
         UnknownType, // the first byte starts no known message; pending input dropped
         BadMidi,     // a MIDI record that is not a MIDI message; pending input dropped
         BadSetlist,  // a setlist that cannot be whole; pending input dropped
-        Overflow     // more than kMaxPending bytes pending; the client must be dropped
+        Overflow,    // more than kMaxPending bytes pending; the client must be dropped
+        CutShort     // the phone hung up inside a message; pending input dropped
     };
 
     struct Result
@@ -54,6 +55,10 @@ public:
     Result feed(QByteArrayView bytes);
     // The phone has sent nothing for the quiet time: a pending setlist ends here.
     Result quietTimeElapsed();
+    // The phone hung up: its end ends a pending setlist as the quiet time would; what
+    // is still not whole then (a record or message cut short) is dropped. Leaves the
+    // parser clear.
+    Result connectionEnded();
     void clear();
     qsizetype pending() const { return m_pending.size(); }
 

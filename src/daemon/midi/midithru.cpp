@@ -3,25 +3,40 @@
 
 #include "log.h"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
-bool isInteger(const QVariant &value)
+// One stored ID as a number: an integer, or a numeric text, as an INI file reads back a
+// list of several (a one-element list or a single value comes back in other forms).
+std::optional<qint64> storedInteger(const QVariant &value)
 {
+    bool ok = false;
+    qint64 number = 0;
     switch (value.typeId()) {
+    case QMetaType::ULongLong:
+    case QMetaType::ULong:
+        // Past 64 signed bits is past 32 too: dropped below, like any ID out of range.
+        number = qint64(std::min(value.toULongLong(), quint64(std::numeric_limits<qint64>::max())));
+        ok = true;
+        break;
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-    case QMetaType::ULongLong:
     case QMetaType::Short:
     case QMetaType::UShort:
     case QMetaType::Long:
-    case QMetaType::ULong:
-        return true;
+        number = value.toLongLong(&ok);
+        break;
+    case QMetaType::QString:
+        number = value.toString().trimmed().toLongLong(&ok);
+        break;
     default:
-        return false;
+        break;
     }
+    return ok ? std::optional(number) : std::nullopt;
 }
 
 } // namespace
@@ -67,21 +82,19 @@ QList<ThruControl::Source> MIDIThru::availableSources() const
 QSet<qint32> MIDIThru::selectedSourceIDs() const
 {
     const QVariant stored = m_settings.value(QLatin1String(settingsKey));
-    if (stored.typeId() != QMetaType::QVariantList)
-        return {};
+    QVariantList elements;
+    if (stored.typeId() == QMetaType::QVariantList || stored.typeId() == QMetaType::QStringList)
+        elements = stored.toList();
+    else if (stored.isValid())
+        elements = {stored};
     QSet<qint32> ids;
-    for (const QVariant &element : stored.toList()) {
-        if (!isInteger(element))
-            return {};
-        if (element.typeId() == QMetaType::ULongLong || element.typeId() == QMetaType::ULong) {
-            if (element.toULongLong() <= quint64(std::numeric_limits<qint32>::max()))
-                ids.insert(qint32(element.toULongLong()));
-            continue;
-        }
-        const qint64 value = element.toLongLong();
-        if (value >= std::numeric_limits<qint32>::min() &&
-            value <= std::numeric_limits<qint32>::max())
-            ids.insert(qint32(value));
+    for (const QVariant &element : std::as_const(elements)) {
+        const std::optional<qint64> value = storedInteger(element);
+        if (!value)
+            return {}; // not a list this program wrote
+        if (*value >= std::numeric_limits<qint32>::min() &&
+            *value <= std::numeric_limits<qint32>::max())
+            ids.insert(qint32(*value));
     }
     return ids;
 }
