@@ -154,6 +154,7 @@ private:
 struct NoLauncher final : DaemonLauncher
 {
     void launchDaemonIfNeeded() override {}
+    bool isDaemonRunning() const override { return false; }
 };
 
 struct Drawn

@@ -48,13 +48,6 @@ inline QByteArray mapRecord(const QByteArray &name, int msgType, int channel, in
     return text(name) + bytes({msgType, channel, (identifier >> 8) & 0xFF, identifier & 0xFF});
 }
 
-inline QByteArray u32(quint32 value)
-{
-    char out[4];
-    qToBigEndian(value, out);
-    return QByteArray(out, 4);
-}
-
 // What the daemon answers the handshake with: its identity, then a subscription to
 // the song position, sections and marks.
 inline QByteArray daemonReply()
