@@ -89,8 +89,8 @@ ImportResult parseJson(const QByteArray &bytes, const QString &fallbackName)
 
     // JSON values carry no line numbers: an entry at fault is found by its name's line.
     const auto lineOfEntry = [&bytes](qsizetype index, const QString &name) {
-        const qsizetype at =
-            name.isEmpty() ? -1 : bytes.indexOf(QJsonValue(name).toString().toUtf8());
+        const QByteArray quoted = '"' + name.toUtf8() + '"';
+        const qsizetype at = bytes.indexOf(quoted);
         return at < 0 ? QStringLiteral("Entry %1").arg(index + 1)
                       : QStringLiteral("Line %1 (entry %2)")
                             .arg(lineOfOffset(bytes, at))

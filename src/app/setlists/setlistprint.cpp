@@ -100,27 +100,40 @@ bool writePdf(const SavedSetlist &setlist, const QString &path, const Options &o
         return false;
     }
     const QRectF area(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
-    const double songPt = songPointSize(setlist.entries.size(), options.pageSize);
+    const qsizetype n = setlist.entries.size();
+    // The largest type the page height allows that also fits the longest name across;
+    // at the minimum a name that is still too long is cut short.
+    double songPt = songPointSize(n, options.pageSize);
+    QFont nameFont, numberFont, lengthFont, markFont;
+    double numberW = 0, lengthW = 0, markW = 0, nameW = 0;
+    for (;; songPt -= 1.0) {
+        nameFont = font(songPt, true);
+        numberFont = font(songPt * 0.6, false);
+        lengthFont = font(songPt * 0.6, false);
+        markFont = font(songPt * 0.45, true);
+        const QFontMetricsF names(nameFont, &writer), lengths(lengthFont, &writer);
+        numberW = QFontMetricsF(numberFont, &writer).horizontalAdvance(QString::number(n)) +
+                  pointsToPixels(songPt * 0.5);
+        markW = QFontMetricsF(markFont, &writer).horizontalAdvance(QStringLiteral("STOP")) +
+                pointsToPixels(songPt * 0.4);
+        lengthW = 0;
+        double longest = 0;
+        for (const SetlistEntry &e : setlist.entries) {
+            lengthW = std::max(lengthW, lengths.horizontalAdvance(e.length));
+            longest =
+                std::max(longest, names.horizontalAdvance(e.name) + (e.stopAfter ? markW : 0));
+        }
+        nameW = area.width() - numberW - lengthW - pointsToPixels(songPt * 0.5);
+        if (longest <= nameW || songPt <= kMinSongPoint)
+            break;
+    }
     const double lineH = pointsToPixels(songPt * kLineFactor);
     const double headerH = pointsToPixels(kHeaderPoint * 3.0);
     const double footerH = pointsToPixels(kFooterPoint * 2.5);
     const qsizetype perPage =
         std::max<qsizetype>(1, qsizetype((area.height() - headerH - footerH) / lineH));
-    const qsizetype n = setlist.entries.size();
     const qsizetype pages = std::max<qsizetype>(1, (n + perPage - 1) / perPage);
-
-    const QFont nameFont = font(songPt, true);
-    const QFont numberFont = font(songPt * 0.6, false);
-    const QFont lengthFont = font(songPt * 0.6, false);
-    const QFont markFont = font(songPt * 0.45, true);
     const QFontMetricsF nameMetrics(nameFont, &writer);
-    const double numberW =
-        QFontMetricsF(numberFont, &writer).horizontalAdvance(QStringLiteral("000")) +
-        pointsToPixels(8);
-    const double lengthW =
-        QFontMetricsF(lengthFont, &writer).horizontalAdvance(QStringLiteral("00:00:00"));
-    const double markW =
-        QFontMetricsF(markFont, &writer).horizontalAdvance(QStringLiteral("STOP  "));
     const QString date = QLocale().toString(options.date, QLocale::ShortFormat);
 
     for (qsizetype page = 0; page < pages; ++page) {
@@ -147,18 +160,19 @@ bool writePdf(const SavedSetlist &setlist, const QString &path, const Options &o
             const QRectF line(area.left(), y, area.width(), lineH);
             p.setPen(QColor(0x77, 0x77, 0x77));
             p.setFont(numberFont);
-            p.drawText(QRectF(line.left(), line.top(), numberW - pointsToPixels(8), lineH),
-                       Qt::AlignRight | Qt::AlignVCenter, QString::number(i + 1));
+            p.drawText(
+                QRectF(line.left(), line.top(), numberW - pointsToPixels(songPt * 0.3), lineH),
+                Qt::AlignRight | Qt::AlignVCenter, QString::number(i + 1));
             p.setFont(lengthFont);
             p.drawText(line, Qt::AlignRight | Qt::AlignVCenter, e.length);
             const double nameLeft = line.left() + numberW;
-            double nameRight = line.right() - lengthW - pointsToPixels(10);
+            double nameRight = nameLeft + nameW;
             if (e.stopAfter) {
                 p.setPen(QColor(0xc0, 0x10, 0x10));
                 p.setFont(markFont);
-                p.drawText(QRectF(nameRight - markW, line.top(), markW, lineH),
-                           Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("STOP"));
                 nameRight -= markW;
+                p.drawText(QRectF(nameRight, line.top(), markW, lineH),
+                           Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("STOP"));
                 // A rule under the song makes the stop visible from afar too.
                 p.fillRect(QRectF(nameLeft, line.bottom() - pointsToPixels(3),
                                   area.right() - nameLeft, pointsToPixels(2.5)),

@@ -9,8 +9,16 @@ namespace {
 
 QString describe(const QSqlError &error)
 {
-    return error.text().trimmed().isEmpty() ? QStringLiteral("unknown database error")
-                                            : error.text().trimmed();
+    // SQLite's own words ("database or disk is full") without the driver's addition.
+    const QString text = error.databaseText().trimmed().isEmpty() ? error.text().trimmed()
+                                                                  : error.databaseText().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+// A null QString binds as NULL, which the NOT NULL columns refuse.
+QString text(const QString &s)
+{
+    return s.isNull() ? QStringLiteral("") : s;
 }
 
 } // namespace
@@ -98,9 +106,9 @@ bool SetlistStore::insert(SavedSetlist &setlist, int position)
     const bool ok = inTransaction([&](QSqlQuery &q) {
         q.prepare(QStringLiteral("INSERT INTO Setlists (name, setName, setKey, position, savedAt) "
                                  "VALUES (?, ?, ?, ?, ?)"));
-        q.addBindValue(setlist.name);
-        q.addBindValue(setlist.setName);
-        q.addBindValue(setlist.setKey);
+        q.addBindValue(text(setlist.name));
+        q.addBindValue(text(setlist.setName));
+        q.addBindValue(text(setlist.setKey));
         q.addBindValue(position);
         q.addBindValue(setlist.savedAt.toString(Qt::ISODate));
         if (!q.exec())
@@ -115,8 +123,8 @@ bool SetlistStore::insert(SavedSetlist &setlist, int position)
             q.addBindValue(id);
             q.addBindValue(qint64(i));
             q.addBindValue(qint64(e.songId)); // the bits of the unsigned id
-            q.addBindValue(e.name);
-            q.addBindValue(e.length);
+            q.addBindValue(text(e.name));
+            q.addBindValue(text(e.length));
             q.addBindValue(e.stopAfter ? 1 : 0);
             if (!q.exec())
                 return false;
@@ -132,7 +140,7 @@ bool SetlistStore::rename(qint64 id, const QString &name)
 {
     return inTransaction([&](QSqlQuery &q) {
         q.prepare(QStringLiteral("UPDATE Setlists SET name = ? WHERE id = ?"));
-        q.addBindValue(name);
+        q.addBindValue(text(name));
         q.addBindValue(id);
         return q.exec();
     });
