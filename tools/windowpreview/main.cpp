@@ -138,6 +138,7 @@ int main(int argc, char **argv)
         SavedSetlist acoustic{0, QStringLiteral("Acoustic encore"), {}, {}, {}, {}};
         for (const char *name : {"Blue Hour", "Paper Crowns", "Quiet Room", "Copper Sky"})
             acoustic.entries.append({0, QString::fromUtf8(name), QString(), false});
+        acoustic.entries.last().stopAfter = true;
         library.addImported(acoustic);
         SetlistPanel panel({library, songs, sender, nullptr, [] {
                                 return false;

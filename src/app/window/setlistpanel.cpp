@@ -189,8 +189,14 @@ void SetlistPanel::refreshSongs()
     const SavedSetlist &s = m_services.library.at(row);
     const QList<Song> &pool = m_services.songs.songPoolData();
     const SetlistMatch match = SetlistMatch::match(s.entries, pool);
-    for (qsizetype i = 0; i < s.entries.size(); ++i) {
-        const SetlistEntry &e = s.entries[i];
+    // A list imported as plain text has no lengths: the open set's fill them in.
+    QList<SetlistEntry> shown = s.entries;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        if (shown[i].length.isEmpty() && match.found[i])
+            shown[i].length = match.found[i]->length;
+    }
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const SetlistEntry &e = shown[i];
         QString text = QStringLiteral("%1  %2").arg(i + 1).arg(e.name);
         if (!e.length.isEmpty())
             text += QStringLiteral("   %1").arg(e.length);
@@ -200,10 +206,12 @@ void SetlistPanel::refreshSongs()
         if (!pool.isEmpty() && !match.found[i]) {
             item->setForeground(QColor(0x63, 0x63, 0x66));
             item->setToolTip(tr("Not in the open set: kept here, not sent to Live"));
+        } else if (e.stopAfter) {
+            item->setForeground(QColor(0xff, 0x45, 0x3a));
         }
     }
     const QString total =
-        tr("%1 songs, %2").arg(s.entries.size()).arg(setlistprint::totalLength(s.entries));
+        tr("%1 songs, %2").arg(shown.size()).arg(setlistprint::totalLength(shown));
     m_summary->setText(pool.isEmpty()
                            ? total
                            : total + QStringLiteral(" · ") +
