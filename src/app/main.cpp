@@ -13,6 +13,10 @@
 #include "qtuserprompts.h"
 #include "remotescriptinstaller.h"
 #include "serverdetector.h"
+#include "setlistlibrary.h"
+#include "setlistpanel.h"
+#include "setlistprint.h"
+#include "setliststore.h"
 #include "showwindow.h"
 #include "signalquitwatcher.h"
 #include "socketclient.h"
@@ -23,13 +27,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -72,17 +79,115 @@ void wireShowWindow(StageRunMainWindow &window, LiveLink &link, AppDelegate &del
     }
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+void setApplicationNames()
 {
     QCoreApplication::setOrganizationDomain(QStringLiteral("orvanta-audio.com"));
     QCoreApplication::setApplicationName(QStringLiteral("Marquell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELL_VERSION));
-    const QString description = QObject::tr("Show control for a live set run from Ableton Live.");
-    commandline::answerHelpAndVersion(argc, argv, description);
+}
+
+const QString kDescription = QStringLiteral("Show control for a live set run from Ableton Live.");
+const QCommandLineOption
+    printOption(QStringLiteral("print-setlist"),
+                QStringLiteral("Write the saved setlist NAME as a PDF and quit."),
+                QStringLiteral("NAME"));
+const QCommandLineOption outputOption(QStringLiteral("output"),
+                                      QStringLiteral("The PDF file --print-setlist writes."),
+                                      QStringLiteral("FILE.pdf"));
+
+void complain(const QString &text)
+{
+    std::fprintf(stderr, "Marquell: %s\n", qPrintable(text));
+}
+
+// --print-setlist: the stage copy of a saved setlist, for scripts, with no window. It
+// runs before any widget exists, so it needs no display: without one it draws offscreen.
+std::optional<int> printSetlistFromCommandLine(int argc, char *argv[])
+{
+    bool wanted = false;
+    for (int i = 1; i < argc; ++i)
+        wanted = wanted || QByteArray(argv[i]).startsWith("--print-setlist");
+    if (!wanted)
+        return std::nullopt;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    setApplicationNames();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({printOption, outputOption});
+    parser.process(app);
+    const QString name = parser.value(printOption);
+    const QString output = parser.value(outputOption);
+    if (output.isEmpty()) {
+        complain(QStringLiteral("--print-setlist needs --output FILE.pdf"));
+        return EXIT_FAILURE;
+    }
+    PersistentStore store;
+    if (!store.open(PersistentStore::defaultFolder())) {
+        complain(QStringLiteral("cannot open the store: %1").arg(store.lastError()));
+        return EXIT_FAILURE;
+    }
+    SetlistStore setlists(store.database(), store.libraryError());
+    SetlistLibrary library(setlists);
+    if (!library.reload()) {
+        complain(library.lastError());
+        return EXIT_FAILURE;
+    }
+    const int row = library.rowOfName(name.trimmed());
+    if (row < 0) {
+        QStringList names;
+        for (int i = 0; i < library.rowCount(); ++i)
+            names.append(library.at(i).name);
+        complain(QStringLiteral("no saved setlist is named \"%1\". Saved: %2")
+                     .arg(name, names.isEmpty() ? QStringLiteral("none")
+                                                : names.join(QStringLiteral(", "))));
+        return EXIT_FAILURE;
+    }
+    QString error;
+    if (!setlistprint::writePdf(library.at(row), output,
+                                {setlistprint::defaultPageSize(), QDate::currentDate(), {}},
+                                &error)) {
+        complain(error);
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}
+
+// The library panel opens from the View menu; it stays beside the window.
+void addSetlistPanel(StageRunMainWindow &window, SetlistLibrary &library, LiveLink &link)
+{
+    auto *panel = new SetlistPanel({library, link.songs, link.client, &link.position,
+                                    [&link] {
+                                        return link.client.isPlaying();
+                                    }},
+                                   &window);
+    auto *open = new QAction(QObject::tr("&Setlists…"), &window);
+    open->setObjectName(QStringLiteral("actionSetlists"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QObject::connect(open, &QAction::triggered, panel, [panel] {
+        panel->show();
+        panel->raise();
+        panel->activateWindow();
+    });
+    if (auto *menu = window.findChild<QMenu *>(QStringLiteral("menuView")))
+        menu->addAction(open);
+    window.addAction(open);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    setApplicationNames();
+    commandline::answerHelpAndVersion(argc, argv, kDescription, {printOption, outputOption});
+    if (const std::optional<int> status = printSetlistFromCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
-    commandline::processStandardOptions(app, description);
+    commandline::processStandardOptions(app, kDescription, {printOption, outputOption});
     // Every quit goes through the delegate's rule, which saves the store first.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -108,10 +213,16 @@ int main(int argc, char *argv[])
     MIDIManager midi(*midiBackend, liveLink->mappings, liveLink->client, lastPort);
     delegate.setMidiSetupHook([&midi] { midi.start(); });
 
+    // Made before the window, whose panel lists it.
+    SetlistStore setlistStore(store.database(), store.libraryError());
+    SetlistLibrary setlistLibrary(setlistStore);
+    setlistLibrary.reload();
+
     ShowWindowServices services{liveLink->songs, liveLink->client, delegate, &liveLink->position};
     const std::unique_ptr<StageRunMainWindow> window = createShowWindow(services);
     prompts.setParentWidget(window.get()); // the launch's alerts are modal to the window only
     wireShowWindow(*window, *liveLink, delegate);
+    addSetlistPanel(*window, setlistLibrary, *liveLink);
     auto *midiMapWindow = new PopUpWindowController(midi, settings, window.get()); // window owns it
     for (StagerunViewController *pane : {window->setlistPane(), window->songPoolPane()})
         QObject::connect(pane, &StagerunViewController::midiMapWindowRequested, midiMapWindow,

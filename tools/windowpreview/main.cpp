@@ -2,7 +2,8 @@
 // Opens the show window with demo songs and saves a picture of it, to look at the
 // window without Live: marquell_windowpreview [out.png] [--playing] [--collapsed] [--show]
 // [--detecting] [--narrow] [--bridge-running]
-// With --midi it pictures the MIDI mapping window instead, over in-memory MIDI.
+// With --midi it pictures the MIDI mapping window instead, over in-memory MIDI; with
+// --setlists the setlist library panel, over a store in a temporary folder.
 #include "daemonlauncher.h"
 #include "fakemidibackend.h"
 #include "lastportstore.h"
@@ -10,7 +11,10 @@
 #include "log.h"
 #include "mappingcell.h"
 #include "midimanager.h"
+#include "persistentstore.h"
 #include "popupwindowcontroller.h"
+#include "setlistpanel.h"
+#include "setliststore.h"
 #include "showwindow.h"
 #include "songmanager.h"
 #include "stageruntableview.h"
@@ -111,6 +115,41 @@ int main(int argc, char **argv)
         manager.updateTempMapping(0, 9, 36, manager.selectedMappingTag());
         QTimer::singleShot(200, &app, [&] {
             opener.window()->grab().save(out);
+            mlog::out(QStringLiteral("saved ") + out);
+            app.quit();
+        });
+        return app.exec();
+    }
+    if (args.contains(QLatin1String("--setlists"))) {
+        const QList<Song> pool = demoPool();
+        SongManager songs(sender);
+        songs.replaceSongPool(pool);
+        songs.replaceSetlist(QList<Song>{pool[0], pool[1], pool[2]});
+        PersistentStore store;
+        if (!store.open(settingsDir.path()))
+            return 1;
+        SetlistStore rows(store.database(), store.libraryError());
+        SetlistLibrary library(rows);
+        library.setOpenSet(OpenSetIdentity::fromPool(pool));
+        const auto none = [](quint64) {
+            return false;
+        };
+        library.saveCurrent(QStringLiteral("Festival 45 min"),
+                            {pool[0], pool[1], pool[4], pool[7], pool[10]},
+                            [](quint64 id) { return id == 107; });
+        library.saveCurrent(QStringLiteral("Headline 90 min"), pool, none);
+        SavedSetlist acoustic{0, QStringLiteral("Acoustic encore"), {}, {}, {}, {}};
+        for (const char *name : {"Blue Hour", "Paper Crowns", "Quiet Room", "Copper Sky"})
+            acoustic.entries.append({0, QString::fromUtf8(name), QString(), false});
+        acoustic.entries.last().stopAfter = true;
+        library.addImported(acoustic);
+        SetlistPanel panel({library, songs, sender, nullptr, [] {
+                                return false;
+                            }});
+        panel.selectRow(2);
+        panel.show();
+        QTimer::singleShot(200, &app, [&] {
+            panel.grab().save(out);
             mlog::out(QStringLiteral("saved ") + out);
             app.quit();
         });

@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStringList>
 #include <QVariant>
 
 #include <atomic>
@@ -74,7 +75,56 @@ bool PersistentStore::open(const QString &folder)
         return fail(error);
     }
     m_open = true;
+    migrate();
     return true;
+}
+
+// Version 0 to 1 adds the setlist library. All or nothing in one transaction: a file
+// that cannot be written keeps its preferences readable and simply has no library.
+void PersistentStore::migrate()
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        m_libraryError = describe(query.lastError());
+        return;
+    }
+    const int version = query.value(0).toInt();
+    query.finish();
+    if (version >= kSchemaVersion)
+        return;
+    const QStringList steps = {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS Setlists ("
+                       "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                       "name TEXT NOT NULL, "
+                       "setName TEXT NOT NULL DEFAULT '', "
+                       "setKey TEXT NOT NULL DEFAULT '', "
+                       "position INTEGER NOT NULL DEFAULT 0, "
+                       "savedAt TEXT NOT NULL DEFAULT '')"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS SetlistEntries ("
+                       "setlistId INTEGER NOT NULL, "
+                       "position INTEGER NOT NULL, "
+                       "songId INTEGER NOT NULL, "
+                       "name TEXT NOT NULL, "
+                       "length TEXT NOT NULL DEFAULT '', "
+                       "stopAfter INTEGER NOT NULL DEFAULT 0, "
+                       "PRIMARY KEY (setlistId, position))"),
+        QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
+    };
+    if (!m_db.transaction()) {
+        m_libraryError = describe(m_db.lastError());
+        return;
+    }
+    for (const QString &step : steps) {
+        if (!query.exec(step)) {
+            m_libraryError = describe(query.lastError());
+            m_db.rollback();
+            return;
+        }
+    }
+    if (!m_db.commit()) {
+        m_libraryError = describe(m_db.lastError());
+        m_db.rollback();
+    }
 }
 
 std::optional<qint64> PersistentStore::lastPortUniqueID()
