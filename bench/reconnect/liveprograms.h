@@ -118,7 +118,8 @@ struct Live
 {
     ScriptedLiveServer server;
     Live() { server.setGreeting(identityFrame()); }
-    bool answered() const { return server.received() == livelink::kClientIdentity; }
+    // The identity, maybe followed by a subscription.
+    bool answered() const { return server.received().startsWith(livelink::kClientIdentity); }
 };
 
 inline double percentile(std::vector<double> values, double p)
