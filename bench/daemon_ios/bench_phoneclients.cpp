@@ -78,6 +78,11 @@ int main(int argc, char *argv[])
     std::fprintf(results, "  open descriptors: before %d, after %d\n", fdsBefore, fdsAfter);
     std::fprintf(results, "  RSS: before %ld KiB, after %ld KiB (%+ld KiB)\n", rssBefore, rssAfter,
                  rssAfter - rssBefore);
+    std::fprintf(results, "BENCH phone_connect_rate %.0f conn/s - -\n", clients / seconds);
+    std::fprintf(results, "BENCH phone_connect_unserved %d conns - =0\n",
+                 clients - served + (lastServed ? 0 : 1));
+    std::fprintf(results, "BENCH phone_connect_fd_growth %d fds - =0\n", fdsAfter - fdsBefore);
+    std::fprintf(results, "BENCH phone_connect_rss_growth %ld KiB - -\n", rssAfter - rssBefore);
     std::fclose(results);
     return served == clients && lastServed ? 0 : 1;
 }

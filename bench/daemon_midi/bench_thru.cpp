@@ -158,6 +158,9 @@ int runLatency(RtMidiOut &source, const QString &client, int n)
                 b.p50, b.p99, b.max, b.lost);
     std::printf("ratio thru/bare: p50 %.3f  p99 %.3f (target <= 1.2 on p99)\n",
                 b.p50 > 0 ? t.p50 / b.p50 : 0.0, b.p99 > 0 ? t.p99 / b.p99 : 0.0);
+    std::printf("BENCH thru_p50 %.3f ms %.3f -\n", t.p50, b.p50);
+    std::printf("BENCH thru_p99 %.3f ms %.3f r<=1.2\n", t.p99, b.p99);
+    std::printf("BENCH thru_lost %d msgs %d =0\n", t.lost, b.lost);
     return 0;
 }
 
@@ -212,6 +215,10 @@ int runThroughput(RtMidiOut &a, RtMidiOut &b, const QString &client, int seconds
                 "out of order %d) in %.2f s = %.0f msg/s\n",
                 seconds, got, 2 * perSource, 2 * perSource - got,
                 tally.outOfOrder[0] + tally.outOfOrder[1], secs, got / secs);
+    std::printf("BENCH thru_2x1000_rate %.0f msg/s - -\n", got / secs);
+    std::printf("BENCH thru_2x1000_lost %d msgs - =0\n", 2 * perSource - got);
+    std::printf("BENCH thru_2x1000_reordered %d msgs - =0\n",
+                tally.outOfOrder[0] + tally.outOfOrder[1]);
     return 0;
 }
 

@@ -193,6 +193,8 @@ int latency(int notes)
     std::printf("  MIDIManager, main thr. p50 %8.1f us   p99 %8.1f us\n", l.p50, l.p99);
     std::printf("  ratio                  p50 %8.3f      p99 %8.3f\n", l.p50 / b.p50,
                 l.p99 / b.p99);
+    std::printf("BENCH learn_p50 %.1f us %.1f -\n", l.p50, b.p50);
+    std::printf("BENCH learn_p99 %.1f us %.1f r<=1.2\n", l.p99, b.p99);
     return 0;
 }
 
@@ -223,9 +225,13 @@ void pollingCost(int seconds)
     std::printf(
         "  one poll: %.1f us CPU = %.4f %% of a core at 1 Hz; slowest of %d: %.1f us wall\n",
         perPollUs, perPollUs / 1e6 * 100, polls, slowestNs / 1000.0);
+    const double mainPercent = (cpuNs(CLOCK_THREAD_CPUTIME_ID) - thread0) / wallNs * 100;
+    const double processPercent = (cpuNs(CLOCK_PROCESS_CPUTIME_ID) - process0) / wallNs * 100;
     std::printf("  %d s idle: main thread %.4f %%, whole process %.4f %% of a core\n", seconds,
-                (cpuNs(CLOCK_THREAD_CPUTIME_ID) - thread0) / wallNs * 100,
-                (cpuNs(CLOCK_PROCESS_CPUTIME_ID) - process0) / wallNs * 100);
+                mainPercent, processPercent);
+    std::printf("BENCH learn_poll_cpu %.1f us - -\n", perPollUs);
+    std::printf("BENCH learn_poll_slowest %.1f us - -\n", slowestNs / 1000.0);
+    std::printf("BENCH learn_idle_cpu %.4f %% - -\n", processPercent);
 }
 
 } // namespace

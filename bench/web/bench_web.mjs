@@ -9,8 +9,11 @@
 // changed in the page (a MutationObserver's time stamp), for 1 and for 20 pages.
 // Twenty headless renderers share this machine's cores, which twenty phones would
 // not, so the daemon's own share is measured too: the same frame -> the update
-// read by each of 20 bare WebSocket clients. Both sides read the system clock
-// (Date.now(), 1 ms steps), so no clock alignment is needed; figures are whole ms.
+// read by each of 20 bare WebSocket clients. That fan-out and the daemon's idle CPU
+// are the targets; twenty pages' DOM latency is information. The daemon runs without
+// a MIDI system (no JACK server under the name it is given), so its idle cost is the
+// web remote's own. Both sides read the system clock (Date.now(), 1 ms steps), so no
+// clock alignment is needed; figures are whole ms.
 import { readdirSync, readFileSync } from 'node:fs';
 import { availableParallelism, loadavg } from 'node:os';
 import net from 'node:net';
@@ -158,7 +161,7 @@ function cpuSeconds(pid) {
 const env = tempHome();
 const live = await scriptedLive();
 publishLivePort(env, live.port);
-const daemon = await startDaemon(env);
+const daemon = await startDaemon({ ...env, JACK_DEFAULT_SERVER: `marquell-bench-no-jack-${process.pid}` });
 await waitFor(live.ready, 'the daemon to validate Live');
 const browser = await launchBrowser();
 try {
@@ -175,11 +178,11 @@ try {
   report(' 1 browser ', 'page_1', '<=30', await measure(live, one.map(pageObserver), 6000, 10), figures());
   const wire = await Promise.all(Array.from({ length: 20 }, () => wireClient(daemon.port)));
   busy();
-  report('20 sockets ', 'socket_20', '-', await measure(live, wire.map(wireObserver), 11000, spacing20), figures());
+  report('20 sockets ', 'socket_20', '<=10', await measure(live, wire.map(wireObserver), 11000, spacing20), figures());
   for (const client of wire) client.socket.destroy();
   const more = [...one, ...await openPages(browser, daemon.port, 19)];
   busy();
-  report('20 browsers', 'page_20', '<=60', await measure(live, more.map(pageObserver), 16000, spacing20), figures());
+  report('20 browsers', 'page_20', '-', await measure(live, more.map(pageObserver), 16000, spacing20), figures());
 
   await sleep(2000); // let the pages settle
   const before = cpuSeconds(daemon.pid);
@@ -187,9 +190,9 @@ try {
   await sleep(idleSeconds * 1000);
   const used = cpuSeconds(daemon.pid) - before;
   const percent = (100 * used) / ((now() - started) / 1000);
-  console.log(`daemon CPU, 20 idle browsers, ${idleSeconds} s: ${percent.toFixed(3)} % of one core`
+  console.log(`daemon CPU, 20 idle browsers, no JACK, ${idleSeconds} s: ${percent.toFixed(3)} % of one core`
     + ` (${cpuSeconds(daemon.pid).toFixed(2)} s in all since it started)`);
-  console.log(`BENCH web_idle_cpu_20 ${percent.toFixed(3)} % - <=0.5`);
+  console.log(`BENCH web_idle_cpu_20 ${percent.toFixed(3)} % - <=0.1`);
 } finally {
   await browser.close();
   await stop(daemon);

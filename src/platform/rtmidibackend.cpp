@@ -8,6 +8,11 @@
 
 #include <algorithm>
 
+#if defined(__linux__)
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+#endif
+
 namespace {
 
 constexpr int pollIntervalMs = 1000;
@@ -29,6 +34,65 @@ void onError(RtMidiError::Type type, const std::string &text, void *userData)
         record->status = statusOf(type);
         record->text = text;
     }
+}
+
+#if defined(__linux__)
+void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
+void quietJack(const char *) {}
+#endif
+
+// ALSA and JACK print their own errors to standard error (open /dev/snd/seq failed,
+// cannot connect to server, ...); ours say the same once, in words a user can act on.
+void silenceSystemLibraries()
+{
+#if defined(__linux__)
+    static const bool once = [] {
+        snd_lib_error_set_handler(&quietAlsa);
+        jack_set_error_function(&quietJack);
+        jack_set_info_function(&quietJack);
+        return true;
+    }();
+    Q_UNUSED(once);
+#endif
+}
+
+QString failureText(RtMidi::Api api)
+{
+    if (api == RtMidi::UNIX_JACK) {
+        const QString server = qEnvironmentVariable("JACK_DEFAULT_SERVER");
+        return server.isEmpty() ? QStringLiteral("no JACK server running")
+                                : QStringLiteral("no JACK server \"%1\" running").arg(server);
+    }
+    return QString::fromStdString(RtMidi::getApiDisplayName(api)) +
+           QStringLiteral(" could not be opened");
+}
+
+// Why an API cannot be used here, found before RtMidi is asked: its constructors print
+// to standard error where there is no ALSA sequencer or no JACK server, before an
+// error callback can be set. Empty: try it.
+QString unusableBecause(RtMidi::Api api, const QString &clientName)
+{
+#if defined(__linux__)
+    if (api == RtMidi::LINUX_ALSA) {
+        snd_seq_t *seq = nullptr;
+        const int status = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+        if (status < 0)
+            return QStringLiteral("no ALSA sequencer (/dev/snd/seq: %1)")
+                .arg(QString::fromLocal8Bit(snd_strerror(status)));
+        snd_seq_close(seq);
+    } else if (api == RtMidi::UNIX_JACK) {
+        jack_status_t status{};
+        jack_client_t *client =
+            jack_client_open(clientName.toUtf8().constData(), JackNoStartServer, &status);
+        if (!client)
+            return failureText(api);
+        jack_client_close(client);
+    }
+#else
+    Q_UNUSED(clientName);
+    Q_UNUSED(api);
+#endif
+    return {};
 }
 
 QSet<QPair<qint32, QString>> identities(const QList<MidiSourceInfo> &sources)
@@ -71,9 +135,18 @@ RtMidiBackend::RtMidiBackend(RtMidi::Api api, const QString &clientName, QObject
     else
         apis.push_back(api);
     std::erase(apis, RtMidi::RTMIDI_DUMMY);
+    silenceSystemLibraries();
 
     m_clientStatus = statusOf(RtMidiError::NO_DEVICES_FOUND);
+    QStringList why;
     for (const RtMidi::Api candidate : apis) {
+        if (const QString reason =
+                unusableBecause(candidate, clientName + QStringLiteral(" Probe"));
+            !reason.isEmpty()) {
+            m_clientStatus = statusOf(RtMidiError::DRIVER_ERROR);
+            why.append(reason);
+            continue;
+        }
         try {
             auto probe = std::make_unique<RtMidiIn>(
                 candidate, (clientName + QStringLiteral(" Ports")).toStdString());
@@ -83,6 +156,7 @@ RtMidiBackend::RtMidiBackend(RtMidi::Api api, const QString &clientName, QObject
             probe->getPortCount();
             if (m_probeError.status != 0) {
                 m_clientStatus = m_probeError.status;
+                why.append(failureText(candidate));
                 continue;
             }
             m_api = candidate;
@@ -91,10 +165,16 @@ RtMidiBackend::RtMidiBackend(RtMidi::Api api, const QString &clientName, QObject
             break;
         } catch (const RtMidiError &error) {
             m_clientStatus = statusOf(error.getType());
+            why.append(failureText(candidate));
         }
     }
-    if (!m_probe)
+    if (!m_probe) {
+        if (why.isEmpty())
+            why.append(QStringLiteral("no MIDI system is built in"));
+        mlog::system(QStringLiteral("MIDI: unavailable, no MIDI system found: ") +
+                     why.join(QStringLiteral("; ")));
         return;
+    }
 
     m_sources = enumerate(*m_probe);
     if (m_api == RtMidi::UNIX_JACK)

@@ -239,13 +239,18 @@ private slots:
         if (!server.isEmpty())
             qputenv("JACK_DEFAULT_SERVER", server);
         qputenv("MARQUELL_MIDI_API", forced);
+        mlog::Capture log;
         const auto backend = createMidiBackend(QStringLiteral("FactoryTest"));
         qunsetenv("MARQUELL_MIDI_API");
         qputenv("JACK_DEFAULT_SERVER", saved);
         QCOMPARE(backend->apiName(), expected);
         QCOMPARE(backend->clientStatus() == 0, expected != u"none");
+        const QStringList said = log.systemLines().filter(QStringLiteral("MIDI: unavailable"));
+        QCOMPARE(said.size(), expected == u"none" ? 1 : 0);
         if (expected != u"none")
             return;
+        QVERIFY2(said.first().contains(server.isEmpty() ? "no ALSA sequencer" : server),
+                 qPrintable(said.first()));
         QVERIFY(backend->sources().isEmpty());
         QVERIFY(backend->openVirtualSource(QStringLiteral("Marquell")) != 0);
         QCOMPARE(backend->sendOnVirtualSource(QByteArray("\x90\x3c\x64", 3)),

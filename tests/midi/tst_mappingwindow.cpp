@@ -81,6 +81,17 @@ private slots:
         QCOMPARE(f.store.lastPortUniqueID(), std::optional<qint64>(-1));
     }
 
+    // Without a MIDI system the menu says so instead of offering an empty list.
+    void noMidiSystemIsNamedInTheMenu()
+    {
+        WindowFixture f;
+        f.backend.faults.client = -108;
+        f.manager->start();
+        f.view = std::make_unique<PopUpViewController>(*f.manager);
+        QCOMPARE(f.menu(), QStringList{"No MIDI system found"});
+        QVERIFY(!f.box()->isEnabled());
+    }
+
     void learnShowsAtOnceAndApplySendsFour()
     {
         WindowFixture f({11});

@@ -116,7 +116,9 @@ private slots:
     void filesAndDesktopEntries()
     {
         QStringList expected{QStringLiteral("usr/share/doc/marquell/changelog.gz"),
-                             QStringLiteral("usr/share/doc/marquell/copyright")};
+                             QStringLiteral("usr/share/doc/marquell/copyright"),
+                             QStringLiteral("usr/bin/marquell-phonelink"),
+                             QStringLiteral("usr/share/man/man1/marquell-phonelink.1.gz")};
         for (const QString &program : kPrograms) {
             const QString id = QStringLiteral("com.orvanta-audio.") + program;
             const QString entry = "usr/share/applications/" + id + ".desktop";
@@ -148,14 +150,14 @@ private slots:
         QTest::newRow("--help") << "--help" << 0 << "^Usage: \\S*%1 \\[options\\]";
         QTest::newRow("unknown option") << "--bogus" << 1 << "Unknown option 'bogus'";
     }
-    // Both answer and exit at once without starting anything.
+    // Each shipped program answers and exits at once without starting anything.
     void standardOptions()
     {
         QFETCH(QString, argument);
         QFETCH(int, status);
         QFETCH(QString, printed);
         TempHome home;
-        for (const QString &program : kPrograms) {
+        for (const QString &program : kPrograms + QStringList{"marquell-phonelink"}) {
             const ToolRun run = runTool(installed("usr/bin/" + program), {argument});
             QCOMPARE(run.status, status);
             const QRegularExpression pattern(QString(printed).replace("%1", program));

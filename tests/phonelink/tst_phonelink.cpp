@@ -6,6 +6,7 @@
 #include "phonerig.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace livebytes;
@@ -85,6 +86,48 @@ private slots:
             QVERIFY(std::holds_alternative<QString>(encoded));
         else
             QCOMPARE(std::get<QByteArray>(encoded).toHex(), bytes.toHex());
+    }
+
+    // How a run ends, as a script sees it; %1 is a listening port that never answers.
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("version") << QStringList{"--version"} << 0
+                                 << "^marquell-phonelink \\d+\\.\\d+\\.\\d+\n$"
+                                 << "^$";
+        QTest::newRow("unknown command")
+            << QStringList{"127.0.0.1:%1", "jump", "play"} << 1
+            << "^connected to 127.0.0.1:\\d+\n! unknown command: jump\n$"
+            << "^$";
+        // No system bus, so no Avahi: one line of ours, none of Avahi's warnings.
+        QTest::newRow("no DNS-SD daemon")
+            << QStringList{"--browse"} << 2 << "^$"
+            << "^marquell-phonelink: no DNS-SD daemon answers[^\n]*HOST:PORT[^\n]*\n$";
+    }
+    void exitStatus()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        args.replaceInStrings("%1", QString::number(silent.serverPort()));
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        env.remove("AVAHI_COMPAT_NOWARN");
+        tool.setProcessEnvironment(env);
+        tool.start(PHONELINK_BINARY, args);
+        QVERIFY(tool.waitForFinished(10000));
+        const QString printed = QString::fromUtf8(tool.readAllStandardOutput());
+        const QString complaint = QString::fromUtf8(tool.readAllStandardError());
+        QCOMPARE(tool.exitCode(), status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QVERIFY2(printed.contains(QRegularExpression(out)), qPrintable(printed));
+        QVERIFY2(complaint.contains(QRegularExpression(err)), qPrintable(complaint));
     }
 
     // The tool against the daemon's phone side: prints the cached state, and its

@@ -7,9 +7,7 @@
 Prints one status line per change of song, setlist position, playing state or tempo.
 SIGINT or SIGTERM disconnects the script (removing server.json) and exits 0.
 
-Lines on standard input act as the user in Live: "play", "stop", "tempo 128",
-"midi 90 3c 7f" (hex bytes at the surface's input), "locator NAME BEATS", "reload"
-(control surface off and on again), "quit".
+Lines on standard input act as the user in Live (see COMMANDS, also in --help).
 """
 import argparse
 import os
@@ -21,9 +19,20 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import simcore  # noqa: E402
 
+COMMANDS = """commands on standard input, one per line, as the user in Live:
+  play                 start playback
+  stop                 stop playback
+  tempo 128            set the tempo (BPM, decimals allowed)
+  midi 90 3c 7f        three hex bytes at the control surface's MIDI input
+  locator NAME BEATS   add a locator NAME at BEATS
+  reload               switch the control surface off and on again
+  quit                 disconnect the script and exit
+"""
+
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0], epilog=COMMANDS,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--set", required=True, help="set description (JSON)")
     parser.add_argument("--port", type=int, default=None,
                         help="port to try first (default 6000); a free one is used when it is taken")

@@ -94,7 +94,8 @@ std::optional<FoundService> browseFirst(const QString &type, int timeoutMs, QStr
     search.error =
         DNSServiceBrowse(&ref, 0, 0, type.toUtf8().constData(), nullptr, onBrowsed, &search);
     if (search.error != kDNSServiceErr_NoError)
-        return fail(QStringLiteral("cannot browse: no DNS-SD daemon?"));
+        return fail(QStringLiteral("no DNS-SD daemon answers (is avahi-daemon running?); give "
+                                   "HOST:PORT instead of --browse"));
     if (!await(ref, search, deadline))
         return fail(QStringLiteral("no %1 service found").arg(type));
     DNSServiceRefDeallocate(ref);

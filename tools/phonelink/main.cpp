@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// phonelink: a phone on the command line. Finds the daemon by DNS-SD (or takes
-// host:port), prints every frame it sends, and sends commands given as arguments
-// or typed one per line.
+// marquell-phonelink: a phone on the command line. Finds the daemon by DNS-SD (or
+// takes host:port), prints every frame it sends, and sends commands given as
+// arguments or typed one per line. A refused command makes the exit status 1; a
+// refused argument ends the run at once, since the rest of a script depends on it.
 //
-//   phonelink --browse play "select 2"
-//   phonelink --seconds 10 192.168.1.20:51515 "midi 90 3c 64"
+//   marquell-phonelink --browse play "select 2"
+//   marquell-phonelink --seconds 10 192.168.1.20:51515 "midi 90 3c 64"
 #include "dnssdbrowser.h"
 #include "phoneframes.h"
 
@@ -26,10 +27,19 @@ void print(const QString &line)
     std::fflush(stdout);
 }
 
+// A reason the run ends, on standard error as one line.
+int fail(const QString &why, int status)
+{
+    std::fputs(qPrintable(QCoreApplication::applicationName() + QStringLiteral(": ") + why + u'\n'),
+               stderr);
+    return status;
+}
+
 class PhoneLink final : public QObject
 {
 public:
-    explicit PhoneLink(QStringList commands) : m_commands(std::move(commands))
+    explicit PhoneLink(QStringList commands)
+        : m_commands(std::move(commands)), m_arguments(m_commands.size())
     {
         QObject::connect(&m_socket, &QTcpSocket::connected, this, [this] {
             print(QStringLiteral("connected to %1:%2")
@@ -66,26 +76,36 @@ public:
             sendNextArgument();
     }
 
-    void send(const QString &command)
+    // False when the command was refused; the exit status then says so.
+    bool send(const QString &command)
     {
         const auto bytes = phoneframes::encodeCommand(command, m_pool);
         if (const QString *why = std::get_if<QString>(&bytes)) {
             print(QStringLiteral("! ") + *why);
-            return;
+            m_refused = true;
+            return false;
         }
         const QByteArray &out = std::get<QByteArray>(bytes);
         m_socket.write(out);
         m_socket.flush();
         print(QStringLiteral("> %1 (%2)")
                   .arg(command.simplified(), QString::fromLatin1(out.toHex(' '))));
+        return true;
     }
+
+    bool refused() const { return m_refused; }
 
 private:
     void sendNextArgument()
     {
         m_sending = !m_commands.isEmpty();
-        if (m_sending)
-            send(m_commands.takeFirst());
+        // A refused argument ends the run; a typed one only sets the exit status.
+        const bool argument = m_arguments > 0;
+        m_arguments -= argument ? 1 : 0;
+        if (m_sending && !send(m_commands.takeFirst()) && argument) {
+            QCoreApplication::exit(1);
+            return;
+        }
         if (m_commands.isEmpty() && m_hangUp) {
             QObject::disconnect(&m_socket, &QTcpSocket::errorOccurred, this, nullptr);
             QObject::connect(&m_socket, &QTcpSocket::disconnected, qApp, &QCoreApplication::quit,
@@ -116,10 +136,12 @@ private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
     QStringList m_commands;
+    qsizetype m_arguments;  // how many of the first commands came as arguments
     bool m_ready = false;   // the cached state had its moment to arrive
     bool m_sending = false; // a command went out less than 200 ms ago
     bool m_hangUp = false;
     QList<Song> m_pool; // from the last song pool frame: what "setlist" picks from
+    bool m_refused = false;
 };
 
 } // namespace
@@ -127,12 +149,18 @@ private:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("marquell-phonelink"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MARQUELL_VERSION));
+    // Avahi's compatibility layer would print three lines of warning before ours.
+    if (qEnvironmentVariableIsEmpty("AVAHI_COMPAT_NOWARN"))
+        qputenv("AVAHI_COMPAT_NOWARN", "1");
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral(
         "A phone on the command line: prints the daemon's frames, sends commands.\n"
         "Commands: play, stop, previous, next, select N, cue N, playsong ID, setlist ID...,\n"
         "midi S D1 D2, raw HEX... (ids and MIDI bytes in hexadecimal)."));
     options.addHelpOption();
+    options.addVersionOption();
     const QCommandLineOption browse(QStringLiteral("browse"),
                                     QStringLiteral("Find the daemon by DNS-SD (_marquell._tcp)."));
     const QCommandLineOption seconds(QStringLiteral("seconds"),
@@ -150,10 +178,8 @@ int main(int argc, char *argv[])
         QString error;
         const std::optional<FoundService> found =
             browseFirst(QStringLiteral("_marquell._tcp"), 5000, &error);
-        if (!found) {
-            print(QStringLiteral("! ") + error);
-            return 2;
-        }
+        if (!found)
+            return fail(error, 2);
         print(QStringLiteral("found \"%1\" (hostname %2) at %3:%4")
                   .arg(found->name, found->hostname, found->address)
                   .arg(found->port));
@@ -189,5 +215,6 @@ int main(int argc, char *argv[])
     if (options.isSet(seconds))
         QTimer::singleShot(int(options.value(seconds).toDouble() * 1000), &app,
                            &QCoreApplication::quit);
-    return app.exec();
+    const int status = app.exec();
+    return status != 0 ? status : link.refused() ? 1 : 0;
 }

@@ -66,6 +66,11 @@ void MIDIManager::setupMIDI()
     mlog::out(QStringLiteral("MIDI client and input port initialized."));
 }
 
+bool MIDIManager::midiSystemFound() const
+{
+    return m_backend.clientStatus() == 0;
+}
+
 void MIDIManager::refreshSources()
 {
     QList<MidiSourceInfo> sources = m_backend.sources();

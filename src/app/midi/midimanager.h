@@ -36,6 +36,8 @@ public:
     void setupMIDI();
     void refreshSources();
 
+    // False when the platform has no MIDI system to open (no ALSA sequencer, no JACK).
+    bool midiSystemFound() const;
     const QList<MidiSourceInfo> &cachedMIDISources() const { return m_sources; }
     QStringList sourceNames() const;
     std::optional<qint32> selectedSourceID() const { return m_selected; }

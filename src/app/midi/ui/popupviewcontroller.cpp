@@ -113,6 +113,12 @@ void PopUpViewController::rebuildSourceMenu()
 {
     const QSignalBlocker quiet(m_midiInputSelect);
     m_midiInputSelect->clear();
+    // Without a MIDI system there is nothing to pick; the menu says why it is empty.
+    m_midiInputSelect->setEnabled(m_manager.midiSystemFound());
+    if (!m_manager.midiSystemFound()) {
+        m_midiInputSelect->addItem(QStringLiteral("No MIDI system found"), -1);
+        return;
+    }
     m_midiInputSelect->addItem(QStringLiteral("None Selected"), -1);
     const QStringList names = m_manager.sourceNames();
     for (int i = 0; i < names.size(); ++i)
