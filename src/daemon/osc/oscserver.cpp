@@ -130,13 +130,15 @@ void OscServer::stop()
 void OscServer::onReadable()
 {
     const int fd = lo_server_get_socket_fd(m_server);
+    // Read here, parsed by liblo: one system call per packet, and the sender known
+    // before anything of the packet is looked at.
+    m_buffer.resize(64 * 1024);
     for (int i = 0; i < kPacketsPerTurn && m_server; ++i) {
-        // The sender first, without taking the packet: liblo reads it if it may pass.
         sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
-        char peek[1];
-        if (::recvfrom(fd, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT,
-                       reinterpret_cast<sockaddr *>(&from), &fromLength) < 0)
+        const ssize_t size = ::recvfrom(fd, m_buffer.data(), size_t(m_buffer.size()), MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr *>(&from), &fromLength);
+        if (size < 0)
             return; // nothing more (or an error the next read reports again)
         const QHostAddress sender(reinterpret_cast<const sockaddr *>(&from));
         bool isIpv4 = false;
@@ -146,15 +148,15 @@ void OscServer::onReadable()
                                    ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&from)->sin6_port)
                                    : ntohs(reinterpret_cast<const sockaddr_in *>(&from)->sin_port));
         if (!m_allow.allows(m_sender)) {
-            ::recv(fd, peek, sizeof peek, MSG_DONTWAIT);
             m_dropLog.refused(m_sender);
             continue;
         }
         m_matched = false;
         t_loError.clear();
-        if (lo_server_recv_noblock(m_server, 0) < 0)
-            m_dropLog.dropped(QStringLiteral("malformed packet: ") + t_loError, m_sender,
-                              m_senderPort);
+        if (size == 0 || lo_server_dispatch_data(m_server, m_buffer.data(), size_t(size)) < 0)
+            m_dropLog.dropped(QStringLiteral("malformed packet: ") +
+                                  (t_loError.isEmpty() ? QStringLiteral("empty") : t_loError),
+                              m_sender, m_senderPort);
     }
 }
 

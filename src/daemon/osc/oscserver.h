@@ -66,4 +66,5 @@ private:
     QHostAddress m_sender;
     quint16 m_senderPort = 0;
     bool m_matched = false;
+    QByteArray m_buffer;
 };
