@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // MarquellDaemon, the "iOS Bridge": keeps its own Live link, caches the show state
-// and relays it to the phone and to browsers, and publishes the virtual MIDI source
+// and relays it to the phone, to browsers and to OSC tools, and publishes the virtual MIDI source
 // "Marquell"; its face is one status menu in the system tray. Without a tray or a
 // display it keeps serving, headless.
 #include "abletonsocket.h"
@@ -17,6 +17,8 @@
 #include "midiemitter.h"
 #include "midithru.h"
 #include "nophonerelay.h"
+#include "oscremote.h"
+#include "oscsettings.h"
 #include "qtdaemonprompts.h"
 #include "quitonsignal.h"
 #include "serverportfile.h"
@@ -102,6 +104,16 @@ int runDaemon(QApplication &app)
     if (web.start(websettings::wantedPort(settings)))
         webAdvertiser.advertise({QStringLiteral("Marquell"), QStringLiteral("_http._tcp"),
                                  web.port(), QSysInfo::machineHostName()});
+
+    // Show-control tools (hubs, tablets, desks) over OSC, findable as "_osc._udp".
+    DnsSdAdvertiser oscAdvertiser;
+    oscAdvertiser.setLogNames(QStringLiteral("OSC"), QStringLiteral("the OSC listener"));
+    OscRemote osc(cache, live, oscAdvertiser, settings);
+    shell.addOscPortRow([&settings] { return oscsettings::wantedPort(settings); },
+                        [&osc](quint16 port) { osc.setPort(port); });
+    QObject::connect(&osc, &OscRemote::portStateChanged, &shell,
+                     &DaemonAppDelegate::updateOscPortStatus);
+    osc.start();
 
     return app.exec();
 }

@@ -79,8 +79,9 @@ void DnsSdAdvertiser::registerAttempt()
     }
     if (error != kDNSServiceErr_NoError) {
         if (!m_reportedUnavailable)
-            mlog::system(QStringLiteral("iOSSocket: DNS-SD is not available (") + describe(error) +
-                         QStringLiteral("); serving the phone listener without advertising"));
+            mlog::system(m_who + QStringLiteral(": DNS-SD is not available (") + describe(error) +
+                         QStringLiteral("); serving ") + m_listener +
+                         QStringLiteral(" without advertising"));
         m_reportedUnavailable = true;
         emit unavailable(describe(error));
         return;
@@ -97,7 +98,7 @@ void DnsSdAdvertiser::onReadable()
         return;
     const DNSServiceErrorType error = DNSServiceProcessResult(m_ref);
     if (error != kDNSServiceErr_NoError) {
-        mlog::system(QStringLiteral("iOSSocket: lost the DNS-SD daemon (") + describe(error) +
+        mlog::system(m_who + QStringLiteral(": lost the DNS-SD daemon (") + describe(error) +
                      QStringLiteral(")"));
         release();
         emit unavailable(describe(error));
@@ -107,12 +108,12 @@ void DnsSdAdvertiser::onReadable()
 void DnsSdAdvertiser::onRegistered(qint32 errorCode, const QString &name)
 {
     if (errorCode == kDNSServiceErr_NoError) {
-        mlog::system(QStringLiteral("iOSSocket: advertised as \"") + name + QStringLiteral("\""));
+        mlog::system(m_who + QStringLiteral(": advertised as \"") + name + QStringLiteral("\""));
         emit advertised(name);
         return;
     }
     if (errorCode == kDNSServiceErr_NameConflict && m_attempt < kMaxAttempts) {
-        mlog::system(QStringLiteral("iOSSocket: the name \"") + name +
+        mlog::system(m_who + QStringLiteral(": the name \"") + name +
                      QStringLiteral("\" is taken on this network; trying the next"));
         // Not from inside the reply callback: the reference it belongs to goes first.
         QTimer::singleShot(0, this, [this, generation = m_generation] {
@@ -124,7 +125,7 @@ void DnsSdAdvertiser::onRegistered(qint32 errorCode, const QString &name)
         });
         return;
     }
-    mlog::system(QStringLiteral("iOSSocket: could not advertise \"") + name +
+    mlog::system(m_who + QStringLiteral(": could not advertise \"") + name +
                  QStringLiteral("\" (") + describe(errorCode) + QStringLiteral(")"));
     emit unavailable(describe(errorCode));
 }

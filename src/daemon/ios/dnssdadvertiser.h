@@ -22,6 +22,13 @@ public:
     void advertise(const Service &service) override;
     void withdraw() override;
 
+    // Who its log lines speak for, and what runs on unadvertised without DNS-SD.
+    void setLogNames(const QString &who, const QString &listener)
+    {
+        m_who = who;
+        m_listener = listener;
+    }
+
     // "Marquell", then "Marquell (2)", "Marquell (3)"...
     static QString nameForAttempt(const QString &name, int attempt);
 
@@ -38,6 +45,8 @@ public:
 
 private:
     Service m_service;
+    QString m_who = QStringLiteral("iOSSocket");
+    QString m_listener = QStringLiteral("the phone listener");
     int m_attempt = 1;
     int m_generation = 0; // a queued rename runs only if nothing changed since
     bool m_reportedUnavailable = false;

@@ -20,6 +20,31 @@ namespace {
 
 const QString waitingForLive = QStringLiteral("Waiting for Live");
 
+// A port row's status line: where the listener is, and why not the wanted port.
+void showPortStatus(PortMenuItemView &view, const PublisherState &state, quint16 wantedPort)
+{
+    const QString wanted = QString::number(wantedPort);
+    const QString port = QString::number(state.port);
+    switch (state.kind) {
+    case PublisherState::Kind::Published:
+        if (port == wanted)
+            view.setStatus(QStringLiteral("Listening on ") + port,
+                           statuscolors::secondaryLabel(view.palette()));
+        else
+            view.setStatus(QStringLiteral("Port ") + wanted +
+                               QStringLiteral(" in use \u2014 listening on ") + port,
+                           statuscolors::systemOrange);
+        break;
+    case PublisherState::Kind::PortUnavailable:
+        view.setStatus(QStringLiteral("Port ") + port + QStringLiteral(" in use \u2014 ") +
+                           state.reason,
+                       statuscolors::systemRed);
+        break;
+    case PublisherState::Kind::Unpublished:
+        break;
+    }
+}
+
 } // namespace
 
 // The icon lives in this static library; Q_INIT_RESOURCE must stay outside namespaces.
@@ -112,8 +137,6 @@ void DaemonAppDelegate::updateConnectionStatus(const ConnectionState &state)
 
 void DaemonAppDelegate::updatePublisherStatus(const PublisherState &state)
 {
-    const QString wanted = QString::number(listenport::wanted(m_settings));
-    const QString port = QString::number(state.port);
     switch (state.kind) {
     case PublisherState::Kind::Published:
         // Listening but not advertised: the phone will not find it by itself.
@@ -121,26 +144,35 @@ void DaemonAppDelegate::updatePublisherStatus(const PublisherState &state)
             m_publisherRow->setStatus(QStringLiteral("Discovery Active"), statuscolors::green);
         else
             m_publisherRow->setStatus(state.note, statuscolors::orange);
-        if (port == wanted)
-            m_portView->setStatus(QStringLiteral("Listening on ") + port,
-                                  statuscolors::secondaryLabel(m_portView->palette()));
-        else
-            m_portView->setStatus(QStringLiteral("Port ") + wanted +
-                                      QStringLiteral(" in use \u2014 listening on ") + port,
-                                  statuscolors::systemOrange);
         break;
     case PublisherState::Kind::PortUnavailable:
-        m_publisherRow->setStatus(QStringLiteral("Port ") + port + QStringLiteral(" unavailable"),
+        m_publisherRow->setStatus(QStringLiteral("Port ") + QString::number(state.port) +
+                                      QStringLiteral(" unavailable"),
                                   statuscolors::red);
-        m_portView->setStatus(QStringLiteral("Port ") + port + QStringLiteral(" in use \u2014 ") +
-                                  state.reason,
-                              statuscolors::systemRed);
         break;
     case PublisherState::Kind::Unpublished:
         m_publisherRow->setStatus(QStringLiteral("Discovery Inactive"), statuscolors::orange);
         break;
     }
+    showPortStatus(*m_portView, state, listenport::wanted(m_settings));
     moveConnectionRowLast();
+}
+
+void DaemonAppDelegate::addOscPortRow(std::function<quint16()> wantedPort,
+                                      std::function<void(quint16)> applyPort)
+{
+    m_oscWantedPort = wantedPort;
+    m_oscPortView = new PortMenuItemView(QStringLiteral("OSC:"), std::move(wantedPort));
+    m_oscPortView->setOnApply(std::move(applyPort));
+    auto *action = new QWidgetAction(this);
+    action->setDefaultWidget(m_oscPortView);
+    m_menu.insertAction(m_thruMenu.menuAction(), action);
+}
+
+void DaemonAppDelegate::updateOscPortStatus(const PublisherState &state)
+{
+    if (m_oscPortView)
+        showPortStatus(*m_oscPortView, state, m_oscWantedPort());
 }
 
 void DaemonAppDelegate::toggleStartup()

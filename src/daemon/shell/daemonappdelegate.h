@@ -42,6 +42,11 @@ public:
     StatusRowAction &discoveryRow() const { return *m_publisherRow; }
     StatusRowAction &connectionRow() const { return *m_connectionRow; }
 
+    // The OSC listener's port row, below the phone's: wantedPort gives the stored
+    // port, applyPort receives each port the user enters.
+    void addOscPortRow(std::function<quint16()> wantedPort, std::function<void(quint16)> applyPort);
+    PortMenuItemView *oscPortView() const { return m_oscPortView; }
+
     // Puts the "note" item in the system tray with this menu. Without a tray it
     // says so once and returns false; everything else keeps running.
     bool showInTray();
@@ -49,6 +54,7 @@ public:
 public slots:
     void updateConnectionStatus(const ConnectionState &state);
     void updatePublisherStatus(const PublisherState &state);
+    void updateOscPortStatus(const PublisherState &state);
     void toggleStartup();
 
 private:
@@ -65,6 +71,8 @@ private:
     QAction *m_startupAction = nullptr;
     QWidgetAction *m_portAction = nullptr;
     PortMenuItemView *m_portView = nullptr;
+    PortMenuItemView *m_oscPortView = nullptr;
+    std::function<quint16()> m_oscWantedPort;
     StatusRowAction *m_publisherRow = nullptr;
     StatusRowAction *m_connectionRow = nullptr;
     std::unique_ptr<QSystemTrayIcon> m_tray;

@@ -34,16 +34,22 @@ bool isBlank(QChar c)
 } // namespace
 
 PortMenuItemView::PortMenuItemView(const QSettings &settings, QWidget *parent)
-    : QWidget(parent), m_settings(settings), m_field(new QLineEdit(this)),
+    : PortMenuItemView(
+          QStringLiteral("Port:"), [&settings] { return listenport::wanted(settings); }, parent)
+{}
+
+PortMenuItemView::PortMenuItemView(const QString &label, std::function<quint16()> wantedPort,
+                                   QWidget *parent)
+    : QWidget(parent), m_wantedPort(std::move(wantedPort)), m_field(new QLineEdit(this)),
       m_applyButton(new QPushButton(QStringLiteral("Apply"), this)), m_statusLabel(new QLabel(this))
 {
     setFixedSize(240, viewHeight);
-    auto *portLabel = new QLabel(QStringLiteral("Port:"), this);
+    auto *portLabel = new QLabel(label, this);
     portLabel->setGeometry(fromBottom(14, 26, 36, 18));
     setPointSize(portLabel, 13);
     m_field->setGeometry(fromBottom(52, 24, 64, 22));
     m_field->setAlignment(Qt::AlignRight);
-    m_field->setText(QString::number(listenport::wanted(settings)));
+    m_field->setText(QString::number(m_wantedPort()));
     setPointSize(m_field, 13);
     m_applyButton->setGeometry(fromBottom(124, 20, 72, 26));
     setPointSize(m_applyButton, 13);
@@ -97,5 +103,5 @@ void PortMenuItemView::apply()
         return;
     }
     setStatus(QStringLiteral("Enter a port between 1024 and 65535"), statuscolors::systemRed);
-    m_field->setText(QString::number(listenport::wanted(m_settings)));
+    m_field->setText(QString::number(m_wantedPort()));
 }

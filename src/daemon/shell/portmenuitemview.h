@@ -12,16 +12,19 @@ class QLineEdit;
 class QPushButton;
 class QSettings;
 
-// The menu's row for the phone listener's port: "Port:", the field, "Apply" and one
-// status line. It only checks the entry; storing it and rebinding belong to whoever
+// A menu row for a listener's port (the phone's, OSC's): a label, the field, "Apply"
+// and one status line. It only checks the entry; storing it and rebinding belong to whoever
 // set onApply, and the status line follows what the listener then reports.
 class PortMenuItemView final : public QWidget
 {
     Q_OBJECT
 
 public:
-    // Shows the configured port (listenport::wanted); a refused entry puts it back.
+    // The phone listener's row: "Port:" and listenport::wanted.
     explicit PortMenuItemView(const QSettings &settings, QWidget *parent = nullptr);
+    // Shows the configured port (wantedPort); a refused entry puts it back.
+    PortMenuItemView(const QString &label, std::function<quint16()> wantedPort,
+                     QWidget *parent = nullptr);
 
     QLineEdit *field() const { return m_field; }
     QPushButton *applyButton() const { return m_applyButton; }
@@ -38,7 +41,7 @@ public:
     static std::optional<quint16> parsePort(const QString &text);
 
 private:
-    const QSettings &m_settings;
+    std::function<quint16()> m_wantedPort;
     QLineEdit *m_field;
     QPushButton *m_applyButton;
     QLabel *m_statusLabel;
