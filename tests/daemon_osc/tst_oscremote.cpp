@@ -100,7 +100,7 @@ struct OscRig
         for (const QByteArray &payload : {kPool, bytes({5, 1}), kSections, kMarks})
             server.writeFrame(payload);
         return QTest::qWaitFor([this] { return osc.show().stopAfterMarked().has_value(); }) &&
-               QTest::qWaitFor([this] { return server.takeReceived() == "MARQUELL_CLIENT"; });
+               QTest::qWaitFor([this] { return server.takeReceived() == daemonReply(); });
     }
     // What reached Live up to and including a final /marquell/stop, which is left off.
     QByteArray liveBytesThroughStop()
