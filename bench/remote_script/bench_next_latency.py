@@ -8,6 +8,7 @@ on a port the system picks, and prints p50/p90/p99/max in milliseconds.
     python3 bench/remote_script/bench_next_latency.py [--count 500] [--playing]
 """
 import argparse
+import contextlib
 import json
 import os
 import random
@@ -63,6 +64,31 @@ def wait_for_port(path, proc, seconds=10.0):
     raise RuntimeError("no server.json after %.0f s" % seconds)
 
 
+@contextlib.contextmanager
+def demo_simulator():
+    """The simulator on the demo set in a private home folder; yields it and a validated client."""
+    home = tempfile.mkdtemp(prefix="marquell-bench-home-")
+    env = dict(os.environ, HOME=home, PYTHONDONTWRITEBYTECODE="1")
+    proc = subprocess.Popen([sys.executable, LIVESIM, "--set", DEMO, "--port", "0", "--quiet"], env=env,
+                            stdout=subprocess.DEVNULL)
+    try:
+        port = wait_for_port(os.path.join(home, "Library", "Application Support", "Marquell", "server.json"), proc)
+        client = Client(port)
+        assert client.frame().strip() == b"MARQUELL_SERVER"
+        client.sock.sendall(b"MARQUELL_CLIENT")
+        client.until(6)
+        yield proc, client
+        client.sock.close()
+    finally:
+        proc.send_signal(signal.SIGINT)
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+        shutil.rmtree(home, ignore_errors=True)
+
+
 def percentile(values, p):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
@@ -74,16 +100,7 @@ def main():
     parser.add_argument("--playing", action="store_true", help="measure while the transport runs")
     args = parser.parse_args()
 
-    home = tempfile.mkdtemp(prefix="marquell-bench-home-")
-    env = dict(os.environ, HOME=home, PYTHONDONTWRITEBYTECODE="1")
-    proc = subprocess.Popen([sys.executable, LIVESIM, "--set", DEMO, "--port", "0", "--quiet"], env=env,
-                            stdout=subprocess.DEVNULL)
-    try:
-        port = wait_for_port(os.path.join(home, "Library", "Application Support", "Marquell", "server.json"), proc)
-        client = Client(port)
-        assert client.frame().strip() == b"MARQUELL_SERVER"
-        client.sock.sendall(b"MARQUELL_CLIENT")
-        client.until(6)
+    with demo_simulator() as (proc, client):
         if args.playing:
             client.sock.sendall(b"\x01\x01")
             client.until(1)
@@ -98,15 +115,7 @@ def main():
             samples.append((time.perf_counter() - start) * 1000.0)
             client.sock.sendall(b"\x01\x03")  # back again, not measured
             client.until(5)
-        client.sock.close()
-    finally:
-        proc.send_signal(signal.SIGINT)
-        try:
-            code = proc.wait(10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            code = proc.wait()
-        shutil.rmtree(home, ignore_errors=True)
+    code = proc.returncode
 
     print("next -> type 5 latency, %d samples, simulator in real time with a 10 ms timer%s" % (
         len(samples), ", transport playing" if args.playing else ""))

@@ -7,14 +7,10 @@ time, with one subscribed client against none, in a private home folder.
 """
 import argparse
 import os
-import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import time
 
-from bench_next_latency import DEMO, LIVESIM, Client, wait_for_port
+from bench_next_latency import demo_simulator
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -27,16 +23,7 @@ def cpu_seconds(pid):
 
 def measure(seconds, subscribe):
     """(CPU % of the simulator while playing, type 10 reports received)."""
-    home = tempfile.mkdtemp(prefix="marquell-bench-home-")
-    env = dict(os.environ, HOME=home, PYTHONDONTWRITEBYTECODE="1")
-    proc = subprocess.Popen([sys.executable, LIVESIM, "--set", DEMO, "--port", "0", "--quiet"], env=env,
-                            stdout=subprocess.DEVNULL)
-    try:
-        port = wait_for_port(os.path.join(home, "Library", "Application Support", "Marquell", "server.json"), proc)
-        client = Client(port)
-        client.frame()
-        client.sock.sendall(b"MARQUELL_CLIENT")
-        client.until(6)
+    with demo_simulator() as (proc, client):
         if subscribe:
             client.sock.sendall(b"\x0a\x01")
             client.until(10)
@@ -51,14 +38,6 @@ def measure(seconds, subscribe):
                 time.sleep(0.05)
         used = cpu_seconds(proc.pid) - start_cpu
         return 100.0 * used / (time.monotonic() - start), reports
-    finally:
-        proc.send_signal(signal.SIGINT)
-        try:
-            proc.wait(10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-        shutil.rmtree(home, ignore_errors=True)
 
 
 def main():
