@@ -345,8 +345,8 @@ private slots:
         QFETCH(bool, subscriber);
         using namespace livebytes;
         const quint64 a = 0x8000000000000001ULL, b = 2;
-        const QByteArray songs =
-            livebytes::song(a, "Alpha", "4:00") + livebytes::song(b, "Bravo", "12:34");
+        const QByteArray songs = livebytes::song(a, "Alpha", "4:00") +
+                                 livebytes::song(b, "Bravo Bravo Bravo Bravo", "12:34");
         QByteArray greeting =
             frame(livelink::kServerIdentity) + frame(bytes({3}) + songs + bytes({4}) + songs);
         if (subscriber)
@@ -416,6 +416,15 @@ private slots:
             red += pixel(pane->setList()->viewport(), x, marked.center().y()) ==
                    QColor(0xff, 0x45, 0x3a);
         QVERIFY(red > 5);
+        // A pool name too long for its row ends before the length: no ink in the gap.
+        StageRunTableView *pool = window->songPoolPane()->songPool();
+        const QRect row = pool->visualRect(pool->model()->index(1, 0));
+        const int gapEnd = row.right() - 14 - pool->fontMetrics().horizontalAdvance("12:34");
+        int ink = 0;
+        for (int x = gapEnd - 10; x < gapEnd - 2; ++x)
+            for (int y = row.top() + 4; y < row.bottom() - 4; ++y)
+                ink += pixel(pool->viewport(), x, y).lightness() > 128;
+        QCOMPARE(ink, 0);
 
         QTest::mouseClick(buttons[2], Qt::LeftButton);
         pane->setlistContextMenu(1)->actions().first()->trigger(); // marked: clears
