@@ -10,12 +10,18 @@ namespace listenport {
 inline constexpr quint16 defaultPort = 51515;
 inline const QString settingKey = QStringLiteral("iosListenerPort");
 
-// The stored value when it is a port (1..65535), else the default.
-inline quint16 wanted(const QSettings &settings)
+// A listener's port setting: the stored value when it is a port (1..65535), else
+// fallback. The phone, web and OSC listeners all read theirs this way.
+inline quint16 stored(const QSettings &settings, const QString &key, quint16 fallback)
 {
     bool ok = false;
-    const qlonglong stored = settings.value(settingKey).toLongLong(&ok);
-    return ok && stored >= 1 && stored <= 65535 ? quint16(stored) : defaultPort;
+    const qlonglong value = settings.value(key).toLongLong(&ok);
+    return ok && value >= 1 && value <= 65535 ? quint16(value) : fallback;
+}
+
+inline quint16 wanted(const QSettings &settings)
+{
+    return stored(settings, settingKey, defaultPort);
 }
 
 } // namespace listenport

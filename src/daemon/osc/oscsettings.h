@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "listenport.h"
+
 #include <QRegularExpression>
 #include <QSettings>
 #include <QString>
@@ -17,12 +19,9 @@ inline const QString allowKey = QStringLiteral("oscAllowFrom");
 // "host:port" entries.
 inline const QString targetsKey = QStringLiteral("oscFeedbackTargets");
 
-// The stored value when it is a port (1..65535), else the default.
 inline quint16 wantedPort(const QSettings &settings)
 {
-    bool ok = false;
-    const qlonglong stored = settings.value(portKey).toLongLong(&ok);
-    return ok && stored >= 1 && stored <= 65535 ? quint16(stored) : defaultPort;
+    return listenport::stored(settings, portKey, defaultPort);
 }
 
 // A list setting, stored either as a list or as one comma- or blank-separated text
