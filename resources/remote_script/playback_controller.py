@@ -358,11 +358,11 @@ class PositionReporter(object):
     def greeting(self):
         """What a client gets when it subscribes, in order."""
         song = self._playback.position_song()
-        return [sections_message(song, self._song.tempo), marks_message(self._setlist), self.position()[0]]
+        return [sections_message(song, self._song.tempo), marks_message(self._setlist), self.position(song)[0]]
 
-    def position(self):
-        """(type 10 payload, what makes a change worth a report at once, elapsed ms)."""
-        song = self._playback.position_song()
+    def position(self, song):
+        """For song, the one at the play position: (type 10 payload, what makes a change
+        worth a report at once, elapsed ms)."""
         playing = bool(self._song.is_playing)
         tempo = self._song.tempo
         pending = self._playback.pending_section()
@@ -393,7 +393,7 @@ class PositionReporter(object):
                 self._send(payload)
             self._sections = (song_id, payload)
             self._sections_stale = False
-        payload, state, elapsed = self.position()
+        payload, state, elapsed = self.position(song)
         now = self._clock()
         playing = state[3] & PLAYING
         due = playing and (self._sent_at is None or now - self._sent_at >= REPORT_INTERVAL - 0.005)
